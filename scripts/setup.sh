@@ -8,7 +8,7 @@ PACKAGES=(
   zlib1g-dev libssl-dev libxml2-dev
   qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev
   libgtest-dev
-  qpdf poppler-utils libimage-exiftool-perl
+  qpdf poppler-utils ghostscript libimage-exiftool-perl
 )
 
 missing=()
