@@ -80,7 +80,8 @@ TEST(TextString, Encode) {
   } cases[] = {
       {"empty", u"", false, ""},
       {"empty forced", u"", true, ""},
-      {"pdfdoc", u"Report \u2013 2024", false, B({'R', 'e', 'p', 'o', 'r', 't', ' ', 0x85, ' ', '2', '0', '2', '4'})},
+      {"pdfdoc", u"Report \u2013 2024", false,
+       B({'R', 'e', 'p', 'o', 'r', 't', ' ', 0x85, ' ', '2', '0', '2', '4'})},
       {"forced", u"abc", true, B({0xFE, 0xFF, 0, 'a', 0, 'b', 0, 'c'})},
       {"one char outside makes all unicode", u"a\u4E2D", false, B({0xFE, 0xFF, 0, 'a', 0x4E, 0x2D})},
       {"replacement char in pdfdoc", u"x\uFFFD", false, B({'x', 0x7F})},
@@ -226,7 +227,8 @@ TEST(Utf16, SmallConverters) {
 }
 
 TEST(Windows1252, PasswordBytes) {
-  EXPECT_EQ(Hex(TextToWindows1252(u"a\u00E9\u00FF\u20AC\u2019\u0178")), Hex(B({'a', 0xE9, 0xFF, 0x80, 0x92, 0x9F})));
+  EXPECT_EQ(Hex(TextToWindows1252(u"a\u00E9\u00FF\u20AC\u2019\u0178")),
+            Hex(B({'a', 0xE9, 0xFF, 0x80, 0x92, 0x9F})));
   EXPECT_EQ(Hex(TextToWindows1252(u"\u0081\u0080\u4E2D\U0001F600z")), Hex(B({0x81, '?', '?', '?', 'z'})));
 }
 
