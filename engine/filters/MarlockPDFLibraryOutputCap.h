@@ -1,0 +1,26 @@
+// The output limit every decoder honours, so that a small stream cannot expand into
+// all of memory (a "decompression bomb"). A decoder that reaches its cap stops and
+// returns the bytes produced so far.
+#pragma once
+
+#include <cstddef>
+
+namespace pagelume {
+
+inline constexpr size_t kOutputCapFloor = size_t(1) << 30;  // 1 GiB
+inline constexpr size_t kOutputCapFactor = 200;             // times the encoded size
+// Passed as a cap: use DefaultOutputCap of the input size.
+inline constexpr size_t kDefaultOutputCap = 0;
+
+// The larger of 1 GiB and 200 times the input size (saturating).
+inline size_t DefaultOutputCap(size_t inputSize) {
+  size_t scaled = 0;
+  if (__builtin_mul_overflow(inputSize, kOutputCapFactor, &scaled)) return ~size_t(0);
+  return scaled > kOutputCapFloor ? scaled : kOutputCapFloor;
+}
+
+inline size_t ResolveOutputCap(size_t cap, size_t inputSize) {
+  return cap == kDefaultOutputCap ? DefaultOutputCap(inputSize) : cap;
+}
+
+}  // namespace pagelume
