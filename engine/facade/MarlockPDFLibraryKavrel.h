@@ -74,6 +74,9 @@ class TKavrel {
  protected:
   // Handle registry: position i gives handle kHandleBase + i. It refers, never owns;
   // a freed object's slot is cleared so that its old handle stops resolving.
+  // Creates, registers and selects the blank document every instance starts with.
+  void CreateInitialDocument();
+
   enum class THandleKind { None, Document, InspectionList };
   struct THandleSlot {
     void* Object = nullptr;
