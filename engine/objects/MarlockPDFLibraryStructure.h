@@ -315,6 +315,10 @@ class TPDFStructure {
   // indirect object, or not owned by this arena. Never frees members.
   void Release(TPDFObject* obj);
   size_t LiveCount() const { return live_; }
+  // True when `obj` is a live object of this arena.
+  bool Owns(const TPDFObject* obj) const;
+  // True when Release(obj) would free it.
+  bool Releasable(const TPDFObject* obj) const;
 
   // Factories.
   TPDFNull* NewNull();
