@@ -60,7 +60,7 @@ TEST(RawAnalyser, WhatCountsAsAHeader) {
   };
   const Case cases[] = {
       {"plain", "x\n12 0 obj\n", true, 12, 0},
-      {"mixed whitespace", Bytes("x\r\n7\t\f\r\n 3 \0\r\nobj<<", 21), true, 7, 3},
+      {"mixed whitespace", Bytes("x\r\n7\t\f\r\n 3 \0\r\nobj<<", 19), true, 7, 3},
       {"inside a string", "(text 5 2 obj text)", true, 5, 2},
       {"nothing after obj", "x 9 1 obj", true, 9, 1},
       {"generation against obj", "x 4 0obj", false, 0, 0},
