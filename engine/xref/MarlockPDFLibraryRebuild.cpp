@@ -1,7 +1,6 @@
 #include "engine/xref/MarlockPDFLibraryRebuild.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace pagelume {
 
@@ -76,15 +75,10 @@ void TKVLRawAnalyser::Analyse(ByteView bytes) {
   const char* data = bytes.data();
   const size_t size = bytes.size();
   // Every "o" followed by "bj" within the data is a candidate.
-  for (size_t p = 0; p + 3 <= size;) {
-    const void* hit = std::memchr(data + p, 'o', size - 2 - p);
-    if (!hit) break;
-    p = size_t(static_cast<const char*>(hit) - data);
-    if (data[p + 1] == 'b' && data[p + 2] == 'j') {
-      size_t start = p >= size_t(kRebuildWindowBack) ? p - size_t(kRebuildWindowBack) : 0;
-      MatchHeader(bytes.substr(start, p + 3 - start), int64_t(start));
-    }
-    ++p;
+  for (size_t p = 0; p + 3 <= size; ++p) {
+    if (data[p] != 'o' || data[p + 1] != 'b' || data[p + 2] != 'j') continue;
+    size_t start = p >= size_t(kRebuildWindowBack) ? p - size_t(kRebuildWindowBack) : 0;
+    MatchHeader(bytes.substr(start, p + 3 - start), int64_t(start));
   }
 
   size_t trailer = bytes.rfind("trailer");
