@@ -54,13 +54,15 @@ bool RoundToInt64(double x, int64_t& out) {
   return true;
 }
 
-// The distinct, non-null pointers of `objs` (freeing one must not leave another
-// entry pointing at freed memory).
-std::vector<TPDFObject*> Distinct(std::vector<TPDFObject*> objs) {
-  objs.erase(std::remove(objs.begin(), objs.end(), nullptr), objs.end());
-  std::sort(objs.begin(), objs.end());
-  objs.erase(std::unique(objs.begin(), objs.end()), objs.end());
-  return objs;
+// The distinct, non-null pointers of `objs` in their first order (freeing one must
+// not leave another entry pointing at freed memory).
+std::vector<TPDFObject*> Distinct(const std::vector<TPDFObject*>& objs) {
+  std::vector<TPDFObject*> out;
+  std::unordered_set<const TPDFObject*> seen;
+  for (TPDFObject* obj : objs) {
+    if (obj != nullptr && seen.insert(obj).second) out.push_back(obj);
+  }
+  return out;
 }
 
 // Discard without recursion: containers that are actually freed hand their members
@@ -425,7 +427,7 @@ void TPDFDictionary::Clear() {
   }
   Pairs.clear();
   Modified = true;
-  for (TPDFObject* obj : Distinct(std::move(members))) Structure->Release(obj);
+  for (TPDFObject* obj : Distinct(members)) Structure->Release(obj);
 }
 
 void TPDFDictionary::AssignFrom(const TPDFDictionary& other) {
