@@ -627,7 +627,9 @@ void TPDFStructure::Compact() {
   holes_ = 0;
 }
 
-void TPDFStructure::IndexName(TPDFName* name) {
+// Kept out of line: inlined into Make<T> for other classes, GCC warns about the
+// (unreachable) name branch.
+[[gnu::noinline]] void TPDFStructure::IndexName(TPDFName* name) {
   NameChain& chain = names_[name->NameBytes];
   // Creation order; a new name goes last, a renamed one usually near the end.
   TPDFName* after = chain.last;

@@ -129,6 +129,10 @@ TEST(ToText, StreamsAndRawData) {
   st->SetRaw("abcdef");
   EXPECT_EQ(dict->GetNumber("Length"), length);
   EXPECT_EQ(length->Amount, 6);
+  // Uncompressed content drops a /Filter that no longer applies.
+  TPDFStream* content = s.NewStreamWith(ParseDict(s, "<</Filter/FlateDecode/Length 99>>"), "xyz");
+  content->SetContent("abc", false);
+  EXPECT_EQ(content->ToText(), "<<\n/Length 3\n>>\nstream\nabc\nendstream");
   const Bytes file = "xxBORROWEDxx";
   st->SetRawBorrowed(ByteView(file).substr(2, 8));
   EXPECT_TRUE(st->RawData.borrowed());
