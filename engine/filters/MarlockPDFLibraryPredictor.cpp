@@ -31,11 +31,11 @@ RowGeometry CheckedGeometry(const TPDFPredictorParams& p) {
   uint64_t pixelBits = uint64_t(p.BitsPerComponent) * uint64_t(p.Colors);
   uint64_t rowBits = 0;
   if (__builtin_mul_overflow(pixelBits, uint64_t(p.Columns), &rowBits) ||
-      (rowBits + 7) / 8 > kPredictorMaxRowBytes)
+      rowBits / 8 + (rowBits % 8 != 0) > kPredictorMaxRowBytes)
     throw EPDFError("Predictor row too long: " + std::to_string(p.Columns) + " columns of " +
                     std::to_string(p.Colors) + " x " + std::to_string(p.BitsPerComponent) + " bits");
   RowGeometry g;
-  g.rowBytes = size_t((rowBits + 7) / 8);
+  g.rowBytes = size_t(rowBits / 8 + (rowBits % 8 != 0));
   bool png = p.Predictor >= kFirstPngPredictor;
   if (g.rowBytes == 0 && !png)
     throw EPDFError("Predictor rows of zero bytes (Columns, Colors or BitsPerComponent is 0)");
