@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "engine/objects/MarlockPDFLibraryFileStream.h"
 #include "engine/objects/MarlockPDFLibraryTypes.h"
 
 namespace pagelume {
@@ -34,6 +35,30 @@ class TKVLMemorySource final : public TKVLByteSource {
 
  private:
   ByteView bytes_;
+};
+
+// An open file stream that outlives the source; every read seeks first.
+class TKVLFileStreamSource final : public TKVLByteSource {
+ public:
+  explicit TKVLFileStreamSource(TKavrelWideFileStream& stream) : stream_(stream) {
+    int64_t size = stream_.Size();
+    size_ = size > 0 ? size : 0;
+  }
+  int64_t Size() const override { return size_; }
+  size_t ReadAt(int64_t position, size_t count, char* out) override {
+    if (position < 0 || count == 0 || stream_.Seek(position, TSeekOrigin::Beginning) != position) return 0;
+    size_t done = 0;
+    while (done < count) {
+      int64_t n = stream_.Read(out + done, count - done);
+      if (n <= 0) break;
+      done += size_t(n);
+    }
+    return done;
+  }
+
+ private:
+  TKavrelWideFileStream& stream_;
+  int64_t size_ = 0;
 };
 
 }  // namespace pagelume
