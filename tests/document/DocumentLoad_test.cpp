@@ -230,6 +230,30 @@ TEST(DocumentLoad, NewerSectionsWinAndFreeEntriesHideOlderDefinitions) {
   EXPECT_EQ(As<TPDFIndRef>(contents->Item(0))->RefNumber, 5);
 }
 
+TEST(DocumentLoad, HybridFileFreeEntriesDoNotHideTheirOwnXRefStream) {
+  // The classic table lists object 4 as free; the /XRefStm stream of the same section
+  // puts it into object stream 5.
+  const std::string objStmData = "4 0 << /Title (Hybrid) >>";
+  const std::string xrefData("\x02\x00\x05\x00", 4);
+  const Bytes pdf = FillTemplate(
+      "%PDF-1.5\n"
+      "1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n"
+      "2 0 obj\n<< /Type /Pages /Kids [3 0 R] /Count 1 >>\nendobj\n"
+      "3 0 obj\n<< /Type /Page /Parent 2 0 R >>\nendobj\n"
+      "5 0 obj\n<< /Type /ObjStm /N 1 /First 4 /Length " + std::to_string(objStmData.size()) +
+      " >>\nstream\n" + objStmData + "\nendstream\nendobj\n"
+      "6 0 obj\n<< /Type /XRef /W [1 2 1] /Index [4 1] /Size 7 /Length 4 >>\nstream\n" + xrefData +
+      "\nendstream\nendobj\n"
+      "{{xref}}trailer\n<< /Size 7 /Root 1 0 R /Info 4 0 R /XRefStm {{offset:6}} >>\n"
+      "startxref\n{{startxref}}\n%%EOF\n");
+  Loaded l = Load(pdf);
+  ASSERT_EQ(l.result, 0);
+  EXPECT_FALSE(l.doc->Reconstructed);
+  EXPECT_EQ(TitleOf(*l.doc), "Hybrid");
+  ASSERT_NE(l.doc->FindObject(4), nullptr);
+  EXPECT_TRUE(l.doc->FindObject(4)->InObjectStream);
+}
+
 TEST(DocumentLoad, MissingTableAndDuplicateHeadersByReconstruction) {
   // No cross-reference data at all; object 4 written twice: the last one wins.
   const Bytes pdf =
