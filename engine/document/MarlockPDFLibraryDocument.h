@@ -131,6 +131,18 @@ class TPDFDocument {
   // The decoded data of the catalog's XMP stream, or empty.
   Bytes ReadMetadataText();
 
+  // ---- Writing (MarlockPDFLibraryWriter.cpp) ------------------------------------
+  // Writes the whole document to `fileName` through a temporary file in the same
+  // folder that replaces the target only once complete: false leaves an existing
+  // target byte for byte as it was.
+  bool SaveToFile(TextView fileName);
+  // Writes the whole document from the stream's current position; false after an
+  // error, with what was written so far left in the stream.
+  bool WriteDocument(TKavrelWideFileStream& stream);
+  // The same into `sink`, which gets the output piece by piece and answers whether it
+  // stored the piece; FileSize becomes the number of bytes stored.
+  bool WriteDocument(const std::function<bool(ByteView)>& sink);
+
   // ---- Encryption state (MarlockPDFLibraryDocCrypt.cpp) --------------------------
   // 0 not encrypted, 1 encrypted and recognised, 2 /Encrypt present but unusable.
   int EncryptionState();
@@ -145,6 +157,33 @@ class TPDFDocument {
   // decrypts it again.
   void EncryptIndirectObject(TPDFIndObj& record);
   const TPDFSecurityHandler& Security() const { return security_; }
+
+  // Editing (MarlockPDFLibraryInfoEdit.cpp) ----------------------------------------
+  // Page layouts 0-5 (SinglePage ... TwoPageRight); kNoPageLayout: /PageLayout absent.
+  static constexpr int kNoPageLayout = 6;
+  // Stores `text` under the information key (Title, Author, ..., ModDate) and in the
+  // matching XMP property, then refreshes the /Metadata stream. "dc:subject" and
+  // "xmpMM:subject" reach the XMP packet only.
+  void SetInfoField(ByteView key, TextView text);
+  // The information dictionary's value as text (a stream's decoded data); empty when
+  // absent or of another type.
+  Text GetInfoField(ByteView key);
+  void SetPageLayout(int index);
+  int GetPageLayout();
+  void SetPageMode(int index);
+  int GetPageMode();
+  // Makes /ViewerPreferences a direct dictionary (a referenced one is replaced) and
+  // puts `value` (an object of this document's structure) last under `key`.
+  void SetViewerPreference(ByteView key, TPDFObject* value);
+  // The entry, references followed; null when absent.
+  TPDFObject* GetViewerPreference(ByteView key);
+  // Replaces /OpenAction by a JavaScript action running `script`.
+  void SetOpenScript(TextView script);
+  // Serialises the XMP packet and stores it in /Metadata (see StoreMetadata).
+  void RefreshMetadata();
+  // Writes the packet into the catalog's /Metadata stream, creating it when missing;
+  // empty bytes never replace a stored packet.
+  void StoreMetadata(ByteView packet);
 
   // ---- Fields ------------------------------------------------------------------
   // Declared before Structure: stream data of parsed objects borrow from it.
