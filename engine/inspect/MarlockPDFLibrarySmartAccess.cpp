@@ -286,9 +286,8 @@ Bytes TSmartPDFReader::ReadAt(int64_t position, int64_t count) {
   return out;
 }
 
-Bytes TSmartPDFReader::TextFromFile(const TSmartPDFEntry* entry) {
-  // An empty entry reads as position 0, the bytes before the first object.
-  const int64_t position = entry ? entry->Position : 0;
+Bytes TSmartPDFReader::TextFromFile(const TSmartPDFEntry& entry) {
+  const int64_t position = entry.Position;
   int64_t end = fileSize_;
   if (offsets_.Count() > 0) {
     int64_t next = offsets_.NextAbove(position);
@@ -369,9 +368,11 @@ Bytes TSmartPDFReader::TextFromObjectStream(const TSmartPDFEntry& entry, int32_t
 Bytes TSmartPDFReader::GetObjectText(int32_t number) {
   if (number <= 0 || number >= tableLength_) return {};
   const TSmartPDFEntry* entry = Slot(number);
-  if (entry && entry->Kind == 'c') return TextFromObjectStream(*entry, number);
-  if (entry && entry->Kind == 'f') return {};
-  return TextFromFile(entry);
+  // A number never reported would read the bytes before the first object, which hold
+  // no object; they are not read at all (they may be many after a hostile first offset).
+  if (!entry || entry->Kind == 'f') return {};
+  if (entry->Kind == 'c') return TextFromObjectStream(*entry, number);
+  return TextFromFile(*entry);
 }
 
 bool TSmartPDFReader::IsCompressed(int32_t number) const {

@@ -105,7 +105,7 @@ class TSmartPDFReader {
   void ClearTable();
 
   Bytes ReadAt(int64_t position, int64_t count);
-  Bytes TextFromFile(const TSmartPDFEntry* entry);
+  Bytes TextFromFile(const TSmartPDFEntry& entry);
   Bytes TextFromObjectStream(const TSmartPDFEntry& entry, int32_t number);
   TObjectStream& LoadObjectStream(int32_t number);
   TPDFObject* ParseObject(int32_t number, TPDFStructure& structure);

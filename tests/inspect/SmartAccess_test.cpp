@@ -134,7 +134,9 @@ TEST(SmartReader, HeaderVersions) {
                              "{{startxref}}\n%%EOF\n");
     Opened o(pdf);
     EXPECT_EQ(o.reader.Status, c.status) << c.header;
-    if (c.status == kReaderReady) EXPECT_EQ(o.reader.Version, c.version) << c.header;
+    if (c.status == kReaderReady) {
+      EXPECT_EQ(o.reader.Version, c.version) << c.header;
+    }
   }
 }
 
