@@ -26,6 +26,12 @@ inline constexpr int32_t kErrorPassword = 404;    // encrypted and the password 
 inline constexpr int32_t kErrorStructure = 409;   // no valid header or no usable cross-reference data
 inline constexpr int32_t kErrorDate = 999;        // a date that cannot be completed to full form
 
+// Results of ShowObject.
+inline constexpr int32_t kShowFailed = 0;       // ErrorCode says why (401, 404, 409)
+inline constexpr int32_t kShowFound = 1;
+inline constexpr int32_t kShowNoObject = 2;     // the file has no object of that number
+inline constexpr int32_t kShowUndecodable = 3;  // a stream whose data its filters cannot decode
+
 // Number of items of an inspection list.
 inline constexpr int kInspectionItemCount = 44;
 
@@ -52,6 +58,12 @@ class TKavrel {
   int32_t OpenRepairedInspection(TextView fileName, TextView password);
   int32_t CloseInspection(int32_t handle);
   Text GetInspectionItem(int32_t handle, int32_t index);
+  // Object `number` of the file (0: the newest trailer), found the way quick inspection
+  // finds objects (object streams included) and decrypted, in PDF syntax framed by
+  // "N G obj" and "endobj" lines ("trailer" for the trailer). With `decode`, a stream's
+  // decoded data alone. kShowFound, kShowNoObject, kShowUndecodable, or kShowFailed
+  // with ErrorCode 401, 404 or 409.
+  int32_t ShowObject(TextView fileName, TextView password, int32_t number, bool decode, Bytes& out);
 
   // ---- Documents (all act on the selected document) --------------------------
   int32_t LoadDocument(TextView fileName, TextView password);
