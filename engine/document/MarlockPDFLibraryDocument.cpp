@@ -60,19 +60,23 @@ struct THeader {
   size_t Next = 0;  // where the body starts
 };
 
+// Every skip is bounded, so the tries around a wrong offset cost little on any input.
 THeader ReadObjectHeader(ByteView t, size_t from) {
   THeader h;
   size_t p = from;
+  auto limit = [&] { return std::min(t.size(), p + size_t(kHeaderSkipMax)); };
+  auto skipWhite = [&] {
+    for (const size_t end = limit(); p < end && IsWhite(t[p]);) ++p;
+  };
   auto readRun = [&](int64_t& value) {
-    const size_t skipEnd = std::min(t.size(), p + size_t(kHeaderSkipMax));
-    while (p < skipEnd && !IsDigit(t[p]) && t[p] != '.') ++p;
+    for (const size_t end = limit(); p < end && !IsDigit(t[p]) && t[p] != '.';) ++p;
     const size_t start = p;
-    while (p < t.size() && (IsDigit(t[p]) || t[p] == '.')) ++p;
+    for (const size_t end = limit(); p < end && (IsDigit(t[p]) || t[p] == '.');) ++p;
     value = RunValue(t.substr(start, p - start));
   };
   readRun(h.Number);
   readRun(h.Generation);
-  while (p < t.size() && IsWhite(t[p])) ++p;
+  skipWhite();
   if (HasAt(t, int64_t(p), "obj")) {
     const size_t after = p + 3;
     if (after >= t.size() || IsWhite(t[after])) {
@@ -82,7 +86,7 @@ THeader ReadObjectHeader(ByteView t, size_t from) {
     }
     if (h.IsObj) p = after;
   }
-  while (p < t.size() && IsWhite(t[p])) ++p;
+  skipWhite();
   h.Next = p;
   return h;
 }
