@@ -1,0 +1,126 @@
+// The inspection list of a file the quick path cannot read: the same 44 items, taken
+// from the fully loaded document, which cuts junk in front of the header and
+// reconstructs a broken object table. The security answers come from the inspection
+// path's handler, built from the loaded document's /Encrypt and /ID.
+#include <memory>
+#include <vector>
+
+#include "engine/document/MarlockPDFLibraryDocument.h"
+#include "engine/document/MarlockPDFLibraryPageTree.h"
+#include "engine/facade/MarlockPDFLibraryKavrel.h"
+#include "engine/objects/MarlockPDFLibraryFileStream.h"
+#include "engine/objects/MarlockPDFLibraryText.h"
+#include "engine/security/MarlockPDFLibrarySmartCrypt.h"
+
+namespace pagelume {
+
+namespace {
+
+// The same item positions as the quick inspection list.
+constexpr int kFirstQuestionItem = 20;
+constexpr int kLastQuestionOfFirstRun = 10;
+constexpr int kSecondQuestionItem = 41;
+constexpr int kLastQuestion = 13;
+constexpr int kFormFieldItem = 31;
+
+// A dictionary's entry as text, as stored (dates are not completed); empty when absent.
+Text StoredText(TPDFDictionary* dict, ByteView key) {
+  TPDFObject* value = dict ? dict->Get(key, true) : nullptr;
+  if (auto* string = As<TPDFString>(value)) return DecodeTextString(string->GetBytes());
+  if (auto* stream = As<TPDFStream>(value)) {
+    try {
+      return DecodeTextString(stream->Decoded());
+    } catch (const EPDFError&) {
+      return {};
+    }
+  }
+  return {};
+}
+
+std::vector<Bytes> RepairedItems(TextView fileName, TextView password, TPDFDocument& doc) {
+  std::vector<Bytes> items(kInspectionItemCount);
+  // Read without creating what is missing: the document is only looked at.
+  auto* info = As<TPDFDictionary>(doc.Trailer->Get("Info", true));
+  auto* catalog = As<TPDFDictionary>(doc.Trailer->Get("Root", true));
+  auto text = [&](ByteView key) { return TextToUtf8(StoredText(info, key)); };
+  items[0] = TextToUtf8(FullPath(fileName));
+  items[1] = IntToText(doc.FileSize);
+  items[2] = text("Author");
+  items[3] = text("Title");
+  items[4] = text("Subject");
+  items[5] = text("Keywords");
+  items[6] = text("Creator");
+  items[7] = text("Producer");
+  items[8] = doc.Version;
+  items[9] = IntToText(doc.PageTree ? doc.PageTree->PageCount() : 0);
+  items[10] = text("CreationDate");
+  items[11] = text("ModDate");
+
+  TSmartPDFEncryption params;
+  const int state = ReadEncryptDictionary(doc.Trailer, TSecurityPath::Inspection, params);
+  if (auto* ref = As<TPDFIndRef>(doc.Trailer->Get("Encrypt", false))) params.EncryptObjectNumber = ref->RefNumber;
+  TSmartPDFCrypt crypt(params, state, FileIdentifier(doc.Trailer));
+  crypt.Authenticate(u"");
+  crypt.Authenticate(password);
+  for (int q = 0; q <= kLastQuestionOfFirstRun; ++q)
+    items[size_t(kFirstQuestionItem + q)] = IntToText(crypt.SecurityQuery(q));
+  for (int q = kLastQuestionOfFirstRun + 1; q <= kLastQuestion; ++q)
+    items[size_t(kSecondQuestionItem + q - kLastQuestionOfFirstRun - 1)] = IntToText(crypt.SecurityQuery(q));
+  if (items[kFirstQuestionItem] == "0")
+    items[13] = "None";
+  else
+    items[13] = crypt.CheckOwnerPassword(password) ? "Owner" : "User";
+
+  auto* perms = catalog ? As<TPDFDictionary>(catalog->Get("Perms", true)) : nullptr;
+  auto* ur3 = perms ? As<TPDFDictionary>(perms->Get("UR3", true)) : nullptr;
+  items[14] = ur3 ? "Yes" : "No";
+  if (ur3) {
+    if (auto* name = As<TPDFString>(ur3->Get("Name", true))) items[15] = TextToUtf8(DecodeTextString(name->GetBytes()));
+  }
+  auto* form = catalog ? As<TPDFDictionary>(catalog->Get("AcroForm", true)) : nullptr;
+  auto* fields = form ? As<TPDFArray>(form->Get("Fields", true)) : nullptr;
+  items[kFormFieldItem] = IntToText(fields ? fields->Count() : 0);
+  return items;
+}
+
+}  // namespace
+
+int32_t TKavrel::OpenRepairedInspection(TextView fileName, TextView password) {
+  ErrorCode = kErrorNone;
+  try {
+    if (!FileExists(fileName)) {
+      ErrorCode = kErrorFile;
+      return 0;
+    }
+    auto doc = std::make_unique<TPDFDocument>();
+    int result = TPDFDocument::kNotPdf;
+    {
+      TKavrelWideFileStream stream(fileName, kFileOpenRead | kFileShareDenyWrite);
+      result = doc->LoadFromStream(stream, password);
+    }
+    if (result == TPDFDocument::kWrongPassword) {
+      ErrorCode = kErrorPassword;
+      return 0;
+    }
+    if (result != TPDFDocument::kLoaded) {
+      // Neither way in makes a PDF of it.
+      ErrorCode = kErrorStructure;
+      return 0;
+    }
+    std::vector<Bytes> items = RepairedItems(fileName, password, *doc);
+    auto list = std::make_unique<TKavrelStringList>();
+    for (const Bytes& item : items) list->Add(item);
+    const int32_t handle = Register(list.get(), THandleKind::InspectionList);
+    if (handle == 0) {
+      ErrorCode = kErrorFile;
+      return 0;
+    }
+    inspectionLists_.push_back(std::move(list));
+    return handle;
+  } catch (...) {
+    ErrorCode = kErrorFile;
+    return 0;
+  }
+}
+
+}  // namespace pagelume
