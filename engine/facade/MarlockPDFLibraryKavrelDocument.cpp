@@ -7,12 +7,22 @@
 #include "engine/document/MarlockPDFLibraryPageTree.h"
 #include "engine/facade/MarlockPDFLibraryKavrel.h"
 #include "engine/objects/MarlockPDFLibraryFileStream.h"
+#include "engine/objects/MarlockPDFLibraryText.h"
 
 namespace pagelume {
+
+// Producer and Creator of the documents the engine makes.
+constexpr char16_t kEngineProductText[] = u"Pagelume 4.20";
 
 void TKavrel::CreateInitialDocument() {
   auto doc = std::make_unique<TPDFDocument>();
   doc->CreateBlank();
+  // Through the information editing, so that the XMP packet carries them too.
+  const Text now = PdfDateNow();
+  doc->SetInfoField("Producer", kEngineProductText);
+  doc->SetInfoField("Creator", kEngineProductText);
+  doc->SetInfoField("CreationDate", now);
+  doc->SetInfoField("ModDate", now);
   TPDFDocument* blank = doc.get();
   documents_.push_back(std::move(doc));
   Register(blank, THandleKind::Document);

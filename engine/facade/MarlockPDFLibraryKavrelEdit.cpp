@@ -27,6 +27,9 @@ constexpr size_t kFullDateLength = 23;
 // What a shorter date is completed with: month and day 01, time 00, zone -00'00'.
 constexpr char16_t kDateCompletion[] = u"0101000000-00'00'";
 constexpr size_t kDatePrefixLength = 6;  // "D:YYYY": the completion starts after it
+// D:YYYYMMDDHHmmSSZ is full too: the positional completion would make it
+// "...Z00'00'", so every date the engine stores on a machine at UTC would read broken.
+constexpr size_t kUtcDateLength = 17;
 
 constexpr int32_t kPageLayoutCount = 7;  // 0 to 5 and 6 (no preference)
 constexpr int32_t kPageModeCount = 6;
@@ -103,6 +106,7 @@ Text TKavrel::ReadInfoField(int32_t key) {
     Text text = selected_->GetInfoField(kInfoKeys[key]);
     if (key != kKeyCreationDate && key != kKeyModDate) return text;
     if (text.substr(0, 2) != u"D:") text.insert(0, u"D:");
+    if (text.size() == kUtcDateLength && text.back() == u'Z') return text;
     if (text.size() >= kDatePrefixLength && text.size() < kFullDateLength)
       text += TextView(kDateCompletion).substr(text.size() - kDatePrefixLength);
     if (text.size() != kFullDateLength) {
