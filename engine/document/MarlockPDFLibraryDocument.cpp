@@ -457,7 +457,27 @@ bool TPDFDocument::ReadCrossReference(bool rebuild) {
   }
   BuildObjectTable();
   Reconstructed = true;
+  if (!trailerSet) trailerSet = SynthesizeTrailer();
   return trailerSet;
+}
+
+// A file cut short (an interrupted download) has lost its trailer with its tail: the
+// catalog found among the objects stands in for it. Not for an encrypted file, whose
+// trailer alone holds /Encrypt and /ID; without them its strings would be read and
+// written as they are stored.
+bool TPDFDocument::SynthesizeTrailer() {
+  int32_t catalog = 0;
+  for (size_t i = 0; i < ObjectTable.size(); ++i) {
+    auto* d = As<TPDFDictionary>(ObjectTable[i].GetBody());
+    if (d == nullptr) continue;
+    if (d->TypeName() == "Catalog" && d->Get("Pages", false) != nullptr) catalog = ObjectTable[i].Number;
+    if (d->GetName("Filter") != nullptr && d->Get("O", false) != nullptr && d->Get("U", false) != nullptr)
+      return false;
+  }
+  if (catalog == 0) return false;
+  Trailer->Put("Size", Structure.NewNumber(double(int64_t(highestNumber_) + 1)));
+  Trailer->Put("Root", Structure.NewRef(catalog, 0));
+  return true;
 }
 
 void TPDFDocument::BuildObjectTable() {

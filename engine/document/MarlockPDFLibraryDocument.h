@@ -225,7 +225,7 @@ class TPDFDocument {
   int OpenStructure(TextView password, bool rebuild);
   bool ReadHeader();
   bool ReadCrossReference(bool rebuild);
-  void Reconstruct();
+  bool SynthesizeTrailer();
   void BuildObjectTable();
   void EmptyLinearization();
   Bytes NewFileId() const;

@@ -190,6 +190,13 @@ TEST(DocEncryption, WithoutIdTheFileStaysEncrypted) {
   }
 }
 
+TEST(DocEncryption, EncryptedFileCutShortDoesNotLoadAsPlain) {
+  // Without its trailer nothing says how the strings are encrypted.
+  const Bytes pdf = HandMadeRc4("");
+  TPDFDocument doc;
+  EXPECT_EQ(doc.LoadFromBytes(pdf.substr(0, pdf.find("xref")), u"user"), TPDFDocument::kNotPdf);
+}
+
 TEST(DocEncryption, Aes256WithIdRemovedStaysEncrypted) {
   if (!test::HaveTool("qpdf")) GTEST_SKIP() << "qpdf missing";
   Bytes pdf = QpdfEncrypted("--object-streams=disable --encrypt user owner 256 --");

@@ -275,6 +275,16 @@ TEST(DocumentLoad, MissingTableAndDuplicateHeadersByReconstruction) {
   EXPECT_LT(l.doc->HighestNumber(), 10);
 }
 
+TEST(DocumentLoad, FileCutShortLoadsFromItsObjects) {
+  const Bytes good = BasicPdf();
+  Loaded l = Load(good.substr(0, good.find("xref") - 3));
+  ASSERT_EQ(l.result, 0);
+  EXPECT_TRUE(l.doc->Reconstructed);
+  EXPECT_EQ(l.doc->GetCatalog()->TypeName(), "Catalog");
+  EXPECT_EQ(l.doc->PageTree->PageCount(), 1);
+  EXPECT_EQ(As<TPDFIndRef>(l.doc->Trailer->Get("Root", false))->RefNumber, 1);
+}
+
 TEST(DocumentLoad, StreamLengthRepairs) {
   struct Case {
     const char* name;
