@@ -42,6 +42,9 @@ bool AcceptedVersion(ByteView v) { return std::count(v.begin(), v.end(), '.') <=
 
 TSmartPDFReader::TSmartPDFReader(TKavrelWideFileStream& stream) : stream_(stream) {
   structure_.ResolveReference = [this](TPDFIndRef*, int32_t number, int32_t) { return ResolveHook(number); };
+  // Address space only: pages are touched as the table grows into them, and a table of
+  // up to this many entries is never copied.
+  dense_.reserve(kDenseTableFloor);
   int64_t size = stream_.Size();
   fileSize_ = size > 0 ? size : 0;
 
@@ -133,6 +136,7 @@ void TSmartPDFReader::ReadHeader() {
 
 void TSmartPDFReader::ClearTable() {
   dense_.clear();
+  dense_.reserve(kDenseTableFloor);
   outliers_.clear();
   trailers_.clear();
   offsets_.Clear();
@@ -179,7 +183,7 @@ void TSmartPDFReader::OnEntry(int32_t number, int32_t second, char kind, int64_t
   }
   if (kind == 'n') offsets_.Add(position);
   if (number == 0) return;
-  TSmartPDFEntry entry{number, position, second, kind, section_};
+  TSmartPDFEntry entry{position, number, second, section_, kind};
   TSmartPDFEntry* slot = Slot(number);
   if (slot) {
     if (hybridOwner_ != 0 && slot->Kind == 'f' && slot->Section == hybridOwner_ && kind != 'f') *slot = entry;

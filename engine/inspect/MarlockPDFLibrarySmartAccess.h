@@ -42,11 +42,11 @@ inline constexpr size_t kDenseTableFloor = 1 << 16;
 // One cross-reference entry: for kind 'n' the offset and generation, for 'c' the object
 // stream's number and the index in it, for 'f' the stored values. Kind 0: no entry.
 struct TSmartPDFEntry {
-  int32_t Number = 0;
   int64_t Position = 0;
+  int32_t Number = 0;
   int32_t Second = 0;
-  char Kind = 0;
   int32_t Section = 0;  // which section reported it (hybrid files, see the .cpp)
+  char Kind = 0;
 };
 
 class TSmartPDFReader {
