@@ -38,6 +38,92 @@ Bytes VersionRun(ByteView bytes) {
 
 bool AcceptedVersion(ByteView v) { return std::count(v.begin(), v.end(), '.') <= 1; }
 
+bool IsWhite(char c) { return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
+bool IsDelimiter(char c) {
+  switch (c) {
+    case '(': case ')': case '<': case '>': case '[': case ']': case '{': case '}': case '/': case '%':
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Where the array value of `key` in the outermost dictionary of `text` begins and ends
+// (0-based, end after its "]"), found by skimming tokens without building objects.
+bool ArrayValueSpan(ByteView text, ByteView key, size_t& begin, size_t& end) {
+  size_t i = 0;
+  int depth = 0;           // nesting of dictionaries and arrays
+  bool afterKey = false;   // the last token at depth 1 was a key
+  bool wanted = false;     // that key is `key`
+  size_t arrayStart = ByteView::npos;
+  const size_t n = text.size();
+  while (i < n) {
+    const char c = text[i];
+    if (IsWhite(c)) {
+      ++i;
+      continue;
+    }
+    if (c == '%') {
+      while (i < n && text[i] != '\r' && text[i] != '\n') ++i;
+      continue;
+    }
+    if (depth == 0 && !(c == '<' && i + 1 < n && text[i + 1] == '<')) return false;  // not a dictionary
+    const int tokenDepth = depth;
+    size_t tokenStart = i;
+    bool isKey = false;
+    if (c == '(') {
+      int open = 0;
+      for (; i < n; ++i) {
+        if (text[i] == '\\') {
+          ++i;
+        } else if (text[i] == '(') {
+          ++open;
+        } else if (text[i] == ')' && --open == 0) {
+          ++i;
+          break;
+        }
+      }
+    } else if (c == '<' && i + 1 < n && text[i + 1] == '<') {
+      ++depth;
+      i += 2;
+    } else if (c == '>' && i + 1 < n && text[i + 1] == '>') {
+      --depth;
+      i += 2;
+      if (depth == 0) return false;  // the whole dictionary without the key
+    } else if (c == '<') {
+      while (i < n && text[i] != '>') ++i;
+      ++i;
+    } else if (c == '[') {
+      ++depth;
+      ++i;
+      if (tokenDepth == 1 && wanted) arrayStart = tokenStart;
+    } else if (c == ']') {
+      --depth;
+      ++i;
+      if (depth == 1 && arrayStart != ByteView::npos) {
+        begin = arrayStart;
+        end = i;
+        return true;
+      }
+    } else if (c == '/') {
+      ++i;
+      while (i < n && !IsWhite(text[i]) && !IsDelimiter(text[i])) ++i;
+      isKey = tokenDepth == 1 && !afterKey;
+      if (isKey) wanted = text.substr(tokenStart + 1, i - tokenStart - 1) == key;
+    } else {
+      ++i;
+      while (i < n && !IsWhite(text[i]) && !IsDelimiter(text[i])) ++i;
+    }
+    if (depth < 1) return false;
+    if (tokenDepth == 1) {
+      // The key's value is something other than an array.
+      if (afterKey && wanted && c != '[') return false;
+      afterKey = isKey;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 TSmartPDFReader::TSmartPDFReader(TKavrelWideFileStream& stream) : stream_(stream) {
@@ -485,6 +571,20 @@ TPDFObject* TSmartPDFReader::GetObject(int32_t number) {
 }
 
 TPDFObject* TSmartPDFReader::ResolveHook(int32_t number) { return GetObject(number); }
+
+TPDFDictionary* TSmartPDFReader::GetDictionaryWithoutArray(int32_t number, ByteView key) {
+  Bytes text = GetObjectText(number);
+  size_t begin = 0, end = 0;
+  // Streams keep their full parse: the skimmed text would lose the stream data.
+  if (text.size() < kSkimTextMin || text.find("stream") != Bytes::npos || !ArrayValueSpan(text, key, begin, end))
+    return As<TPDFDictionary>(GetObject(number));
+  text.replace(begin, end - begin, "[]");
+  if (depth_ >= kReaderMaxDepth) return nullptr;
+  ++depth_;
+  TPDFDictionary* dict = As<TPDFDictionary>(structure_.Parse(text));
+  --depth_;
+  return dict;
+}
 
 // ---- trailers --------------------------------------------------------------------------------
 

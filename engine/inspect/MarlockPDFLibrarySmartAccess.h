@@ -34,6 +34,8 @@ inline constexpr size_t kObjectCacheCapacity = 100;
 inline constexpr int kReaderMaxDepth = 32;
 // The text of one object is read up to this many bytes; the rest of a larger one is cut.
 inline constexpr int64_t kObjectTextMax = int64_t(256) << 20;
+// Objects of at least this many bytes are read without an array nobody needs.
+inline constexpr size_t kSkimTextMin = 4096;
 // The entry table is a dense array while object numbers stay near the number of entries;
 // numbers far beyond that (a hostile 2147483647) go to a hash map, so the table never
 // grows with a number the file merely names.
@@ -64,6 +66,11 @@ class TSmartPDFReader {
   TPDFObject* GetObject(int32_t number);
   // The same, parsed into `structure` and not cached.
   TPDFObject* GetObject(int32_t number, TPDFStructure& structure);
+  // The dictionary object `number` with the array value of its top-level `key` read as
+  // an empty array, for a large object whose array is not needed (a page-tree root's
+  // /Kids of 20,000 pages). Not cached; an object that is small, not a dictionary, or
+  // whose value is no array is parsed in full (through the cache).
+  TPDFDictionary* GetDictionaryWithoutArray(int32_t number, ByteView key);
   TPDFDictionary* FindTrailerDictionary(ByteView key);
   TPDFIndRef* FindTrailerReference(ByteView key);
   // True when 0 < number < TableLength() and the entry's kind is 'c'.

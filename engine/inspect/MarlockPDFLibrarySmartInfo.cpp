@@ -53,7 +53,13 @@ void TSmartPDFInfo::ReadRoots() {
   info_ = reader_.FindTrailerDictionary("Info");
   pageCount_ = 0;
   pagesRef_ = catalog_ ? As<TPDFIndRef>(catalog_->Get("Pages", false)) : nullptr;
-  pages_ = As<TPDFDictionary>(Resolved(catalog_, "Pages"));
+  // Only /Type, /Kids and /Count are looked at: a root of many pages is read without
+  // its /Kids array.
+  if (!pagesRef_)
+    pages_ = As<TPDFDictionary>(Resolved(catalog_, "Pages"));
+  else if (pagesRef_->RefNumber != skimmedPages_ || !pages_)
+    pages_ = reader_.GetDictionaryWithoutArray(pagesRef_->RefNumber, "Kids");
+  skimmedPages_ = pagesRef_ ? pagesRef_->RefNumber : 0;
   // The page tree is not walked: the root's /Count is the page count.
   if (pages_ && (pages_->TypeName() == "Pages" || pages_->Get("Kids", false))) {
     if (TPDFNumeric* count = As<TPDFNumeric>(Resolved(pages_, "Count"))) {

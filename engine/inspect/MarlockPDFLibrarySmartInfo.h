@@ -62,6 +62,7 @@ class TSmartPDFInfo {
   TPDFIndRef* infoRef_ = nullptr;
   TPDFDictionary* pages_ = nullptr;
   TPDFIndRef* pagesRef_ = nullptr;
+  int32_t skimmedPages_ = 0;  // number of the object pages_ was read from
   TPDFDictionary* encrypt_ = nullptr;
   TPDFDictionary* form_ = nullptr;
   Bytes version_;

@@ -123,6 +123,35 @@ TEST(SmartInfo, PageCountComesFromTheRootNode) {
   }
 }
 
+// A root with a /Kids array of thousands of pages is read without that array; whatever
+// the array holds, the keys around it are found.
+TEST(SmartInfo, LargePageTreeRootIsReadWithoutItsKids) {
+  std::string kids;
+  for (int i = 0; i < 2000; ++i) kids += "3 0 R ";
+  struct Case {
+    std::string pages;
+    int32_t count;
+  } cases[] = {
+      {"<< /Type /Pages /Kids [" + kids + "(a]b\\\\ \\)) [<< /X [1] /Y (]) >>] <5D> ] /Count 2003 >>", 2003},
+      {"<< /Kids [" + kids + "] % ] /Count 1\n/Count 2000 >>", 2000},
+      {"<< /Count 2001 /Kids [" + kids + "] >>", 2001},
+      {"<< /Kids 4 0 R /Count 17 /Pad (" + std::string(5000, 'x') + ") >>", 17},
+      {"<< /Type /Pages /Pad [" + kids + "] /Count 12 >>", 12},
+      {"<< /Pad [" + kids + "] /Count 12 >>", 0},  // neither /Type nor /Kids
+  };
+  for (const Case& c : cases) {
+    CollectedBytes b(BuildPdf({"<< /Type /Catalog /Pages 2 0 R >>", c.pages, "<< /Type /Page >>", "[]"},
+                              "/Root 1 0 R"));
+    EXPECT_EQ(b.c.info.PageCount(), c.count) << c.pages.substr(0, 20) << "..." << c.pages.substr(c.pages.size() - 40);
+    // The reader's own object is the whole one.
+    TPDFDictionary* full = As<TPDFDictionary>(b.c.reader.GetObject(2));
+    ASSERT_NE(full, nullptr);
+    if (TPDFArray* array = As<TPDFArray>(full->Get("Kids", false))) {
+      EXPECT_GE(array->Count(), 2000);
+    }
+  }
+}
+
 TEST(SmartInfo, UsageRightsAndFieldsAndMissingRoots) {
   CollectedBytes b(BuildPdf({"<< /Type /Catalog /Pages 2 0 R /Perms << /UR3 3 0 R >> /AcroForm 4 0 R >>",
                              "<< /Type /Pages /Kids [] /Count 0 >>", "<< /Name (Reader Rights) >>",
