@@ -9,5 +9,6 @@ namespace pagelume::cli {
 
 int RunInfo(const std::vector<std::string>& args);
 int RunShow(const std::vector<std::string>& args);
+int RunSet(const std::vector<std::string>& args);
 
 }  // namespace pagelume::cli
