@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,9 +46,21 @@ constexpr Permission kPermissions[] = {
     {"Assemble", "assemble", kItemAssemble},
 };
 
+// What the loaded document adds to the inspection items.
+struct DocumentView {
+  double width = 0, height = 0;
+  int32_t layout = 6, mode = 0;
+  bool viewer[6] = {};
+};
+// Viewer options 1 to 6 of the facade under their JSON keys.
+constexpr const char* kViewerKeys[] = {"hide_toolbar", "hide_menubar", "hide_window_ui",
+                                       "fit_window", "center_window", "display_doc_title"};
+
 struct Inspected {
   std::string file;
   std::vector<Text> items;
+  bool repaired = false;  // the items come from the repaired document
+  std::optional<DocumentView> document;
   const Text& operator[](int i) const { return items[size_t(i)]; }
 };
 
@@ -89,6 +102,8 @@ void PrintPlain(const Inspected& f) {
     std::replace_if(flat.begin(), flat.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
     std::cout << label << ':' << std::string(width - label.size() + 1, ' ') << flat << '\n';
   }
+  if (f.repaired)
+    std::cout << "Note: the file's structure is damaged; these values were read from the repaired document.\n";
 }
 
 void PrintJson(const Inspected& f, const std::string& indent) {
@@ -119,6 +134,21 @@ void PrintJson(const Inspected& f, const std::string& indent) {
               << "\": " << (PermissionAllowed(f, kPermissions[i].item) ? "true" : "false");
   std::cout << "},\n";
   str("form_fields", std::to_string(IntegerItem(f, kItemFormFields)));
+  str("repaired", f.repaired ? "true" : "false");
+  const DocumentView* d = f.document ? &*f.document : nullptr;
+  str("page_width", d ? FormatNumber(d->width, 4) : "null");
+  str("page_height", d ? FormatNumber(d->height, 4) : "null");
+  str("page_layout", d ? std::to_string(d->layout) : "null");
+  str("page_mode", d ? std::to_string(d->mode) : "null");
+  std::cout << in << "\"viewer\": ";
+  if (d) {
+    std::cout << "{";
+    for (size_t i = 0; i < std::size(kViewerKeys); ++i)
+      std::cout << (i ? ", " : "") << '"' << kViewerKeys[i] << "\": " << (d->viewer[i] ? "true" : "false");
+    std::cout << "},\n";
+  } else {
+    std::cout << "null,\n";
+  }
   std::cout << in << "\"items\": [";
   for (size_t i = 0; i < f.items.size(); ++i) std::cout << (i ? ", " : "") << JsonString(f.items[i]);
   std::cout << "]\n" << indent << "}";
@@ -138,12 +168,30 @@ int RunInfo(const std::vector<std::string>& args) {
   bool firstShown = true;
   if (json && several) std::cout << "[";
   for (const std::string& file : a.operands) {
-    Inspected f{file, {}};
+    Inspected f;
+    f.file = file;
     int32_t error = kErrorNone;
     {
       TMarlockPDFLibrary1711 engine;
       int32_t handle = engine.OpenInspection(Utf8ToText(file), password);
       error = engine.ErrorCode;
+      if (handle == 0 && error == kErrorStructure) {
+        // The quick path cannot read it: the full load may still repair it.
+        handle = engine.OpenRepairedInspection(Utf8ToText(file), password);
+        if (handle != 0) {
+          error = kErrorNone;
+          f.repaired = true;
+        }
+      }
+      if (handle != 0 && json && engine.LoadDocument(Utf8ToText(file), password) == 1) {
+        DocumentView d;
+        d.width = engine.SelectedPageWidth();
+        d.height = engine.SelectedPageHeight();
+        d.layout = engine.ReadPageLayout();
+        d.mode = engine.ReadPageMode();
+        for (int32_t option = 1; option <= 6; ++option) d.viewer[option - 1] = engine.ReadViewerFlag(option) == 1;
+        f.document = d;
+      }
       if (handle != 0) {
         for (int i = 0; i < kInspectionItemCount; ++i) f.items.push_back(engine.GetInspectionItem(handle, i));
         engine.CloseInspection(handle);
