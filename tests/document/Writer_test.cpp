@@ -129,6 +129,24 @@ TEST(Writer, SmallDocumentExactLayout) {
   // The document stays as it was and writes the same again.
   EXPECT_EQ(doc.PageTree->SelectedPageNumber(), 1);
   EXPECT_EQ(Written(doc), file);
+
+  // Into a file stream, from its current position.
+  test::TempFile target;
+  {
+    auto stream = OpenFileStream(Utf8ToText(target.Path()), kFileCreate);
+    ASSERT_EQ(stream->Write("junk", 4), 4);
+    EXPECT_TRUE(doc.WriteDocument(*stream));
+  }
+  EXPECT_EQ(test::ReadWholeFile(target.Path()), "junk" + file);
+  EXPECT_EQ(doc.FileSize, int64_t(file.size()) + 4);
+}
+
+TEST(Writer, EmptyDocumentWritesTheHeadOfTheFreeListAlone) {
+  TPDFDocument doc;
+  doc.Version = "1.7";
+  EXPECT_EQ(Written(doc),
+            "%PDF-1.7\n%\xE2\xE3\xCF\xD3\nxref\n0 1\n0000000000 65535 f \ntrailer\n<<\n/Size 1\n>>\n"
+            "startxref\n15\n%%EOF\n");
 }
 
 TEST(Writer, NumbersWithoutObjectsFormTheFreeList) {
