@@ -4,6 +4,7 @@
 // an empty script, and the document is saved to -o OUT or over the file itself.
 #include <algorithm>
 #include <array>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <optional>
@@ -150,8 +151,10 @@ void ReadFlags(const Arguments& a, SetOptions& o) {
 }
 
 bool Readable(const std::string& file) {
+  std::error_code ignored;
+  if (!std::filesystem::is_regular_file(file, ignored)) return false;
   std::ifstream in(file, std::ios::binary);
-  return bool(in);
+  return in.is_open();
 }
 
 // Loads, edits and saves one file; returns the exit status and reports a failure.

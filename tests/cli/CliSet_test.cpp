@@ -248,6 +248,7 @@ TEST(CliSet, ErrorsAndUsage) {
       {"set --title", 2, "pagelume-cli: --title needs a value"},
       {"set --title X", 2, "pagelume-cli: set needs a FILE"},
       {"set --bogus " + Q(in.Path()), 2, "pagelume-cli: unknown option '--bogus'"},
+      {"set --title X /tmp", 3, "/tmp: cannot open or read this file"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args);
