@@ -239,6 +239,31 @@ TEST(FacadeEdit, BlankDocumentCarriesTheEngineAndTheTime) {
   EXPECT_FALSE(blank.ReadMetadataText().empty());
 }
 
+TEST(FacadeEdit, SavedModificationDateIsTheSavesUnlessWrittenExplicitly) {
+  const Text written = u"D:20010203040506+07'00'";
+  for (const bool explicitDate : {false, true}) {
+    SCOPED_TRACE(explicitDate ? "written" : "not written");
+    Loaded l(Pdf("", {}));
+    if (explicitDate) l.engine.WriteInfoField(8, written);
+    test::TempFile first, second;
+    ASSERT_EQ(l.engine.SaveDocument(Utf8ToText(first.Path())), 1);
+    ASSERT_EQ(l.engine.SaveDocument(Utf8ToText(second.Path())), 1);
+    for (const std::string& path : {first.Path(), second.Path()}) {
+      TMarlockPDFLibrary1711 reader;
+      ASSERT_EQ(reader.LoadDocument(Utf8ToText(path), u""), 1);
+      const Text date = reader.ReadInfoField(8);
+      if (explicitDate) {
+        EXPECT_EQ(date, written);
+      } else {
+        EXPECT_EQ(date.substr(0, 6), PdfDateNow().substr(0, 6));  // this year's
+      }
+      // The packet carries the same date.
+      EXPECT_EQ(reader.SelectedDocument()->Metadata->ModDate(),
+                TMarlockPDFLibraryXMP::PdfDateToXmp(reader.SelectedDocument()->GetInfoField("ModDate")));
+    }
+  }
+}
+
 TEST(FacadeEdit, EditsActOnTheSelectedDocumentAfterAFailedLoad) {
   TMarlockPDFLibrary1711 engine;
   TPDFDocument* blank = engine.SelectedDocument();
