@@ -148,7 +148,7 @@ class Scanner {
       obj = ReadLiteralString();
     } else if (left >= 1 && c == '<') {
       obj = ReadHexString();
-    } else if (left >= 1 && c == '/') {
+    } else if (c == '/') {  // "/" alone is the empty name, also as the last byte
       obj = ReadName();
     }
     if (obj != nullptr) obj->SetModified(false);
