@@ -55,9 +55,9 @@ int TSmartPDFCrypt::SecurityQuery(int type) {
   const int32_t p = Params.P;
   const int keyClass = KeyClass();
   auto bit = [&](int32_t mask, int yes, int no) { return (p & mask) ? yes : no; };
-  auto revision3Bit = [&](int32_t mask) {
-    return (keyClass == kKeyRC4_128 || keyClass == kKeyAES128) && (p & mask) ? 6 : 5;
-  };
+  // Bits 9 to 11 exist from revision 3 on, AES-256 and mid-length RC4 included;
+  // answering "not allowed" for those whatever /P says would misreport the file.
+  auto revision3Bit = [&](int32_t mask) { return Params.R >= 3 && (p & mask) ? 6 : 5; };
   switch (type) {
     case 0: return 1;
     case 1: return CheckUserPassword(u"") ? 2 : 3;

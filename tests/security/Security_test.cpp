@@ -160,10 +160,10 @@ TEST(StandardSecurity, OpensFilesEncryptedByQpdf) {
       {"r4-aes-128", "128 --use-aes=y --modify=none", "usr", "own", 12, -1324, {4, 5, 6, 5, 5, 6, 5}},
       {"r4-aes-128-cp1252", "128 --use-aes=y", "café", "ÖWNER", 12, -4, {4, 6, 6, 6, 6, 6, 6}},
       {"r4-rc4-128", "128 --use-aes=n --force-V4", "usr", "own", 8, -4, {4, 6, 6, 6, 6, 6, 6}},
-      {"r5-aes-256", "256 --force-R5", "usr", "own", 13, -4, {4, 6, 6, 6, 5, 5, 5}},
-      {"r6-aes-256", "256 --print=none", "pässwörd", "ÖWNER", 15, -2056, {5, 6, 6, 6, 5, 5, 5}},
-      {"r6-empty-user", "256", "", "own", 15, -4, {4, 6, 6, 6, 5, 5, 5}},
-      {"r6-long-user", "256", x127, "own", 15, -4, {4, 6, 6, 6, 5, 5, 5}},
+      {"r5-aes-256", "256 --force-R5", "usr", "own", 13, -4, {4, 6, 6, 6, 6, 6, 6}},
+      {"r6-aes-256", "256 --print=none", "pässwörd", "ÖWNER", 15, -2056, {5, 6, 6, 6, 6, 6, 6}},
+      {"r6-empty-user", "256", "", "own", 15, -4, {4, 6, 6, 6, 6, 6, 6}},
+      {"r6-long-user", "256", x127, "own", 15, -4, {4, 6, 6, 6, 6, 6, 6}},
   };
   for (const TQpdfRow& row : rows) {
     SCOPED_TRACE(row.name);
