@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #include "engine/facade/MarlockPDFLibraryKavrel.h"
@@ -86,8 +87,13 @@ std::string ErrorMessage(const std::string& file, int32_t errorCode, bool passwo
     case kErrorStructure:
       return file + ": this is not a PDF file, or its cross-reference data is damaged; check the file or repair "
                     "it first";
-    default:
-      return file + ": cannot open or read this file; check the name and that you may read it";
+    default: {
+      std::error_code ec;
+      const std::filesystem::path path(file);
+      if (!std::filesystem::exists(path, ec)) return file + ": there is no such file; check the name";
+      if (std::filesystem::is_directory(path, ec)) return file + ": this is a folder, not a PDF file";
+      return file + ": cannot read this file as a PDF; check that you may read it and that it is complete";
+    }
   }
 }
 

@@ -273,7 +273,7 @@ TEST(CliInfo, JsonForOneFileAndForSeveral) {
   // Several files: an array, in the order given; a bad file is left out and reported.
   r = RunCli("info --json " + Q(plain->path) + " /no/such.pdf " + Q(aes->path));
   EXPECT_EQ(r.status, 3);
-  EXPECT_EQ(r.err, "/no/such.pdf: cannot open or read this file; check the name and that you may read it\n");
+  EXPECT_EQ(r.err, "/no/such.pdf: there is no such file; check the name\n");
   j = ParseJson(r.out);
   ASSERT_EQ(j.kind, Json::Array);
   ASSERT_EQ(j.items.size(), 2u);
@@ -355,8 +355,8 @@ TEST(CliInfo, ExitStatusIsTheWorstSeen) {
     std::string errorStart;  // "" for no error output
   } cases[] = {
       {Q(plain->path), 0, ""},
-      {"/no/such/file.pdf", 3, "/no/such/file.pdf: cannot open or read this file"},
-      {Q(fs::temp_directory_path().string()), 3, fs::temp_directory_path().string() + ": cannot open"},
+      {"/no/such/file.pdf", 3, "/no/such/file.pdf: there is no such file"},
+      {Q(fs::temp_directory_path().string()), 3, fs::temp_directory_path().string() + ": this is a folder"},
       {Q(text.Path()), 5, text.Path() + ": this is not a PDF file, or its cross-reference data is damaged"},
       {Q(aes->path), 4, aes->path + ": this file is encrypted"},
       {Q(text.Path()) + " " + Q(aes->path) + " " + Q(plain->path), 5, text.Path() + ": "},

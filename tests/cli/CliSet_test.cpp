@@ -221,7 +221,7 @@ TEST(CliSet, SeveralFilesAreSavedOverThemselvesAndOneFailureDoesNotStopTheRest) 
   CliResult r = RunCli("set --title Same " + Q(first.Path()) + " /no/such.pdf " + Q(text.Path()) + " " +
                        Q(second.Path()));
   EXPECT_EQ(r.status, 5);
-  EXPECT_EQ(r.err, "/no/such.pdf: cannot open or read this file; check the name and that you may read it\n" +
+  EXPECT_EQ(r.err, "/no/such.pdf: there is no such file; check the name\n" +
                        text.Path() +
                        ": this is not a PDF file, or its cross-reference data is damaged; check the file or "
                        "repair it first\n");
@@ -248,7 +248,7 @@ TEST(CliSet, ErrorsAndUsage) {
       {"set --title", 2, "pagelume-cli: --title needs a value"},
       {"set --title X", 2, "pagelume-cli: set needs a FILE"},
       {"set --bogus " + Q(in.Path()), 2, "pagelume-cli: unknown option '--bogus'"},
-      {"set --title X /tmp", 3, "/tmp: cannot open or read this file"},
+      {"set --title X /tmp", 3, "/tmp: this is a folder, not a PDF file"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args);
