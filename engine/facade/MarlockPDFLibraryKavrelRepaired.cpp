@@ -29,7 +29,7 @@ Text StoredText(TPDFDictionary* dict, ByteView key) {
   if (auto* string = As<TPDFString>(value)) return DecodeTextString(string->GetBytes());
   if (auto* stream = As<TPDFStream>(value)) {
     try {
-      return DecodeTextString(stream->Decoded());
+      return stream->DecodedText();
     } catch (const EPDFError&) {
       return {};
     }

@@ -98,7 +98,11 @@ void DecodeStreamData(const TPDFStream& stream, Bytes& out, size_t maxOutput) {
 
 void TPDFStream::Decoded(Bytes& out) const { DecodeStreamData(*this, out); }
 
-Text TPDFStream::DecodedText() const { return DecodeTextString(Decoded()); }
+Text TPDFStream::DecodedText() const {
+  Bytes data;
+  DecodeStreamData(*this, data, kTextStreamOutputCap);
+  return DecodeTextString(data);
+}
 
 void TPDFStream::SetContent(ByteView data, bool compress) {
   if (!compress) {

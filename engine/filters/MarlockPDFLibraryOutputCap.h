@@ -11,6 +11,9 @@ inline constexpr size_t kOutputCapFloor = size_t(1) << 30;  // 1 GiB
 inline constexpr size_t kOutputCapFactor = 200;             // times the encoded size
 // Passed as a cap: use DefaultOutputCap of the input size.
 inline constexpr size_t kDefaultOutputCap = 0;
+// Text kept in a stream (an information entry written as a stream) is decoded up to
+// this much: more is no text a person reads, and a bomb stops early.
+inline constexpr size_t kTextStreamOutputCap = size_t(16) << 20;  // 16 MiB
 
 // The larger of 1 GiB and 200 times the input size (saturating).
 inline size_t DefaultOutputCap(size_t inputSize) {

@@ -266,6 +266,7 @@ class TPDFStream final : public TPDFObject {
     Decoded(out);
     return out;
   }
+  // The decoded data read as a text string, at most 16 MiB of it (kTextStreamOutputCap).
   Text DecodedText() const;
 
   TPDFDictionary* StreamDict;
