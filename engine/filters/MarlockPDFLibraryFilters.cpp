@@ -98,6 +98,14 @@ void DecodeStreamData(const TPDFStream& stream, Bytes& out, size_t maxOutput) {
 
 void TPDFStream::Decoded(Bytes& out) const { DecodeStreamData(*this, out); }
 
+void TPDFStream::Decoded(Bytes& out, size_t maxOutput) const {
+  if (maxOutput == 0) {
+    out.clear();
+    return;
+  }
+  DecodeStreamData(*this, out, maxOutput);
+}
+
 Text TPDFStream::DecodedText() const {
   Bytes data;
   DecodeStreamData(*this, data, kTextStreamOutputCap);

@@ -261,6 +261,8 @@ class TPDFStream final : public TPDFObject {
   // The stored data run through the stream's filters. Throws EPDFError for the few
   // decoder failures that are not absorbed (callers treat those as unreadable data).
   void Decoded(Bytes& out) const;
+  // The same, stopping after `maxOutput` bytes (a caller that knows how much it needs).
+  void Decoded(Bytes& out, size_t maxOutput) const;
   Bytes Decoded() const {
     Bytes out;
     Decoded(out);

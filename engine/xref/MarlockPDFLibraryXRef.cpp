@@ -451,11 +451,17 @@ __attribute__((noinline)) bool TPDFXRefReader::XRefStream(int64_t position, int6
       }
       TPDFNumeric* length = As<TPDFNumeric>(dict->Get("Length", false));
       if (dataStart >= 0 && length && length->AsInteger() >= 0) {
+        int entryWidth = 0;
+        for (int width : widths) entryWidth += width >= 1 && width <= 8 ? width : 0;
+        // No more data is decoded than the announced entries fill.
+        int64_t entries = 0;
+        for (const auto& [first, count] : subsections)
+          if (count > 0) entries = std::min(kXRefStreamEntriesMax, entries + std::min(count, kXRefStreamEntriesMax));
         Bytes decoded;
         bool readable = true;
         try {
           TPDFStream* stream = structure.NewStreamWith(dict, ReadAt(length->AsInteger(), dataStart));
-          stream->Decoded(decoded);
+          stream->Decoded(decoded, size_t(entries) * size_t(entryWidth));
         } catch (const EPDFError&) {
           readable = false;
         }
@@ -463,8 +469,6 @@ __attribute__((noinline)) bool TPDFXRefReader::XRefStream(int64_t position, int6
           // Entries are reported while the decoded data hold a whole entry; the entries
           // announced beyond that (a short stream, or a huge /Size or /Index) are not
           // reported, and an entry of zero bytes can never be backed by data.
-          int entryWidth = 0;
-          for (int width : widths) entryWidth += width >= 1 && width <= 8 ? width : 0;
           size_t cursor = 0;
           auto field = [&](int width) -> uint64_t {
             if (width < 1 || width > 8) return 0;

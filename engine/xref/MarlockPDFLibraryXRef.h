@@ -26,6 +26,9 @@ inline constexpr int64_t kXRefReadBudgetPerByte = 8;
 // The head of a cross-reference stream is read in steps of this size, up to kXRefHeadMax.
 inline constexpr int64_t kXRefHeadStep = 20480;
 inline constexpr int64_t kXRefHeadMax = int64_t(1) << 20;
+// Entries of one cross-reference stream read at most (one more than the highest object
+// number PDF allows): its data is decoded no further, so a bomb stops there.
+inline constexpr int64_t kXRefStreamEntriesMax = int64_t(1) << 23;
 
 class TPDFXRefReader {
  public:
