@@ -3,6 +3,8 @@
 // streams.
 #include "engine/document/MarlockPDFLibraryDocument.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -30,6 +32,19 @@ constexpr size_t kInitialEntryCapacity = 1000;
 constexpr int64_t kEndstreamWhiteMax = 50;
 // A file is read in pieces of this size when its size is unknown.
 constexpr size_t kReadChunk = size_t(1) << 20;
+// Files at least this large are read into memory asked to be backed by huge pages.
+constexpr size_t kHugePageBufferMin = size_t(8) << 20;
+constexpr uintptr_t kHugePageSize = uintptr_t(2) << 20;
+
+// Asks the kernel to back the whole pages of a fresh buffer with huge pages: filling a
+// 100 MB buffer page by page costs more in page faults (about 25,000 of them) than in
+// copying, and a huge page takes one fault for 512 small ones. Only a hint.
+void AdviseHugePages(char* data, size_t size) {
+  if (size < kHugePageBufferMin) return;
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kHugePageSize - 1) & ~(kHugePageSize - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + size) & ~(kHugePageSize - 1);
+  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
 
 bool IsWhite(char c) { return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
 // The whitespace allowed around the stream keywords: no line ends.
@@ -248,6 +263,8 @@ int TPDFDocument::LoadFromStream(TKavrelWideFileStream& stream, TextView passwor
     if (stream.Seek(0, TSeekOrigin::Beginning) != 0) return Reset(), kNotPdf;
     if (size > 0) {
       // One read into one buffer: the whole file is kept for the document's life.
+      bytes.reserve(size_t(size));
+      AdviseHugePages(bytes.data(), size_t(size));
       bytes.resize(size_t(size));
       size_t done = 0;
       while (done < bytes.size()) {
@@ -781,7 +798,10 @@ Bytes TPDFDocument::ReadMetadataText() {
   };
   if (!isXml("Subtype") && !isXml("SubType")) return {};
   try {
-    return stream->Decoded();
+    // Not decoded past what the XMP reader takes, so that a bomb stops early.
+    Bytes packet;
+    stream->Decoded(packet, TMarlockPDFLibraryXMP::kPacketBytesMax + 1);
+    return packet;
   } catch (const std::exception&) {
     return {};
   }
