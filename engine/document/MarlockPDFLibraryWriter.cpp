@@ -126,6 +126,35 @@ void WriteRecord(TOutput& out, TPDFIndObj& record) {
   out.Settle();
 }
 
+// Frees the body of a record that was loaded only for writing and marks it unloaded;
+// false (the body kept) when anything else still holds the body.
+bool DropBody(TPDFIndObj& r) {
+  TPDFObject* body = r.Body;
+  if (!r.Loaded || r.Loading || body == nullptr) return false;
+  TPDFStructure& arena = *body->Structure;
+  body->HasNumber = false;
+  if (!arena.Releasable(body)) {
+    body->HasNumber = true;
+    return false;
+  }
+  body->Discard();
+  r.Body = nullptr;
+  r.Loaded = false;
+  r.Decrypted = false;
+  return true;
+}
+
+// Drops the record's body when asked and notes its index in `dropped`.
+struct TDropAfterWrite {
+  TPDFIndObj& r;
+  bool drop;
+  std::vector<size_t>& dropped;
+  size_t index;
+  ~TDropAfterWrite() {
+    if (drop && DropBody(r)) dropped.push_back(index);
+  }
+};
+
 // ---- Files ----------------------------------------------------------------------
 
 bool NativePath(TextView name, Bytes& path) {
@@ -201,6 +230,9 @@ bool TPDFDocument::WriteDocument(const std::function<bool(ByteView)>& sink) {
   XRefEntries.clear();
   TOutput out(sink);
   bool ok = false;
+  // Records dropped after writing; a failed write loads them again, so that the document
+  // is left as the write found it and fully readable (decrypted) when it failed.
+  std::vector<size_t> dropped;
   try {
     // Numbers above the limit never come from a file; refuse them before writing a
     // table with a line per number.
@@ -234,18 +266,32 @@ bool TPDFDocument::WriteDocument(const std::function<bool(ByteView)>& sink) {
       e.InUse = true;
       if (e.Offset > kXRefOffsetMax) throw EPDFError("The document is too large for a cross-reference table");
       used.push_back(e);
+      // A record loaded only to be written is dropped again once written: the saved
+      // document then holds what it held before, not a parsed copy of the whole file
+      // (and of every decrypted stream), and the arena's freed memory serves the next
+      // record. Loading it again later reads the same bytes.
+      const bool wasLoaded = r.Loaded;
       if (!encrypted) {
-        if (!r.Loaded) r.LoadBody();
+        if (!wasLoaded) r.LoadBody();
+        TDropAfterWrite drop{r, !wasLoaded, dropped, i};
         WriteRecord(out, r);
         continue;
       }
       r.GetBody();
       EncryptIndirectObject(r);
-      // Decrypted again also when writing fails, so the document stays usable.
+      // Decrypted again (or dropped) also when writing fails, so the document stays usable.
       struct TDecryptAgain {
         TPDFIndObj& r;
-        ~TDecryptAgain() { r.GetBody(); }
-      } again{r};
+        bool drop;
+        std::vector<size_t>& dropped;
+        size_t index;
+        ~TDecryptAgain() {
+          if (drop && DropBody(r))
+            dropped.push_back(index);
+          else
+            r.GetBody();
+        }
+      } again{r, !wasLoaded, dropped, i};
       WriteRecord(out, r);
     }
 
@@ -305,6 +351,10 @@ bool TPDFDocument::WriteDocument(const std::function<bool(ByteView)>& sink) {
     ok = true;
   } catch (const std::exception&) {
     ok = false;
+    try {
+      for (size_t i : dropped) ObjectAt(i).GetBody();
+    } catch (const std::exception&) {
+    }
   }
   FileSize = out.Position();
   try {
