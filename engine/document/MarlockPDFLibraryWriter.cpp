@@ -55,7 +55,8 @@ class TOutput {
     if (buffer_.size() >= kWriteBufferSize) Flush();
   }
   void Put(ByteView bytes) {
-    if (buffer_.size() + bytes.size() > kWriteBufferSize) Flush();
+    // Data sent straight to the sink goes after what is buffered before it.
+    if (bytes.size() >= kDirectWriteMin || buffer_.size() + bytes.size() > kWriteBufferSize) Flush();
     if (bytes.size() >= kDirectWriteMin) {
       Send(bytes);
     } else {
