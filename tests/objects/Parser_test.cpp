@@ -216,7 +216,7 @@ TEST(Parser, YieldsTheDescribedObjects) {
       {"short name escape stays", "/A#4", "/A#4", 4},
       {"name ends at brace", "/Name}", "/Name", 5},
       {"empty name", "/ ", "/", 1},
-      {"slash as last character", "/", "null", 0},
+      {"slash as last character reads as the empty name", "/", "/", 1},
       {"true", "true", "true", 4},
       {"true followed by a letter", "truex", "null", 0},
       {"true before bracket", "true]", "true", 4},
