@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "engine/document/MarlockPDFLibraryDocument.h"
+#include "engine/facade/MarlockPDFLibraryInspectionItems.h"
 #include "engine/inspect/MarlockPDFLibrarySmartAccess.h"
 #include "engine/inspect/MarlockPDFLibrarySmartInfo.h"
 #include "engine/objects/MarlockPDFLibraryFileStream.h"
@@ -14,12 +15,6 @@
 namespace pagelume {
 
 namespace {
-
-// Security questions read into items 20 to 30 and 41 to 43.
-constexpr int kFirstQuestionItem = 20;
-constexpr int kLastQuestionOfFirstRun = 10;
-constexpr int kSecondQuestionItem = 41;
-constexpr int kLastQuestion = 13;
 
 // The file opened for quick inspection: stream, reader and collector, logged in with the
 // password. Status is kErrorNone when all went well.
@@ -66,17 +61,11 @@ std::vector<Bytes> InspectionItems(TextView fileName, TSmartPDFReader& reader, T
   items[9] = IntToText(info.PageCount());
   items[10] = text("CreationDate");
   items[11] = text("ModDate");
-  for (int q = 0; q <= kLastQuestionOfFirstRun; ++q) items[size_t(kFirstQuestionItem + q)] = info.SecurityItem(q);
-  for (int q = kLastQuestionOfFirstRun + 1; q <= kLastQuestion; ++q)
-    items[size_t(kSecondQuestionItem + q - kLastQuestionOfFirstRun - 1)] = info.SecurityItem(q);
-  if (items[kFirstQuestionItem] == "0")
-    items[13] = "None";
-  else
-    items[13] = info.OpenedWithOwner() ? "Owner" : "User";
+  FillSecurityItems(items, [&](int q) { return info.SecurityItem(q); }, [&] { return info.OpenedWithOwner(); });
   const bool rights = info.HasUsageRights();
   items[14] = rights ? "Yes" : "No";
   if (rights) items[15] = TextToUtf8(info.UsageRightsName());
-  items[31] = IntToText(info.FormFieldCount());
+  items[kItemFormFields] = IntToText(info.FormFieldCount());
   return items;
 }
 

@@ -7,6 +7,7 @@
 
 #include "engine/document/MarlockPDFLibraryDocument.h"
 #include "engine/document/MarlockPDFLibraryPageTree.h"
+#include "engine/facade/MarlockPDFLibraryInspectionItems.h"
 #include "engine/facade/MarlockPDFLibraryKavrel.h"
 #include "engine/objects/MarlockPDFLibraryFileStream.h"
 #include "engine/objects/MarlockPDFLibraryText.h"
@@ -15,13 +16,6 @@
 namespace pagelume {
 
 namespace {
-
-// The same item positions as the quick inspection list.
-constexpr int kFirstQuestionItem = 20;
-constexpr int kLastQuestionOfFirstRun = 10;
-constexpr int kSecondQuestionItem = 41;
-constexpr int kLastQuestion = 13;
-constexpr int kFormFieldItem = 31;
 
 // A dictionary's entry as text, as stored (dates are not completed); empty when absent.
 Text StoredText(TPDFDictionary* dict, ByteView key) {
@@ -62,14 +56,9 @@ std::vector<Bytes> RepairedItems(TextView fileName, TextView password, TPDFDocum
   TSmartPDFCrypt crypt(params, state, FileIdentifier(doc.Trailer));
   crypt.Authenticate(u"");
   crypt.Authenticate(password);
-  for (int q = 0; q <= kLastQuestionOfFirstRun; ++q)
-    items[size_t(kFirstQuestionItem + q)] = IntToText(crypt.SecurityQuery(q));
-  for (int q = kLastQuestionOfFirstRun + 1; q <= kLastQuestion; ++q)
-    items[size_t(kSecondQuestionItem + q - kLastQuestionOfFirstRun - 1)] = IntToText(crypt.SecurityQuery(q));
-  if (items[kFirstQuestionItem] == "0")
-    items[13] = "None";
-  else
-    items[13] = crypt.CheckOwnerPassword(password) ? "Owner" : "User";
+  FillSecurityItems(
+      items, [&](int q) { return IntToText(crypt.SecurityQuery(q)); },
+      [&] { return crypt.CheckOwnerPassword(password); });
 
   auto* perms = catalog ? As<TPDFDictionary>(catalog->Get("Perms", true)) : nullptr;
   auto* ur3 = perms ? As<TPDFDictionary>(perms->Get("UR3", true)) : nullptr;
@@ -79,7 +68,7 @@ std::vector<Bytes> RepairedItems(TextView fileName, TextView password, TPDFDocum
   }
   auto* form = catalog ? As<TPDFDictionary>(catalog->Get("AcroForm", true)) : nullptr;
   auto* fields = form ? As<TPDFArray>(form->Get("Fields", true)) : nullptr;
-  items[kFormFieldItem] = IntToText(fields ? fields->Count() : 0);
+  items[kItemFormFields] = IntToText(fields ? fields->Count() : 0);
   return items;
 }
 
