@@ -113,19 +113,21 @@ int32_t TKavrel::OpenInspection(TextView fileName, TextView password) {
     ErrorCode = OpenForInspection(fileName, password, opened);
     if (ErrorCode != kErrorNone) return 0;
     std::vector<Bytes> items = InspectionItems(fileName, *opened.Reader, *opened.Info);
-    auto list = std::make_unique<TKavrelStringList>();
-    for (const Bytes& item : items) list->Add(item);
-    int32_t handle = Register(list.get(), THandleKind::InspectionList);
-    if (handle == 0) {
-      ErrorCode = kErrorFile;
-      return 0;
-    }
-    inspectionLists_.push_back(std::move(list));
+    const int32_t handle = AddInspectionList(items);
+    if (handle == 0) ErrorCode = kErrorFile;
     return handle;
   } catch (...) {
     ErrorCode = kErrorFile;
     return 0;
   }
+}
+
+int32_t TKavrel::AddInspectionList(const std::vector<Bytes>& items) {
+  auto list = std::make_unique<TKavrelStringList>();
+  for (const Bytes& item : items) list->Add(item);
+  const int32_t handle = Register(list.get(), THandleKind::InspectionList);
+  if (handle != 0) inspectionLists_.push_back(std::move(list));
+  return handle;
 }
 
 int32_t TKavrel::CloseInspection(int32_t handle) {

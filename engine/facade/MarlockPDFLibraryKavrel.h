@@ -88,6 +88,8 @@ class TKavrel {
   // a freed object's slot is cleared so that its old handle stops resolving.
   // Creates, registers and selects the blank document every instance starts with.
   void CreateInitialDocument();
+  // Keeps a new inspection list of `items` and returns its handle (0 when it cannot be registered).
+  int32_t AddInspectionList(const std::vector<Bytes>& items);
 
   enum class THandleKind { None, Document, InspectionList };
   struct THandleSlot {

@@ -97,14 +97,8 @@ int32_t TKavrel::OpenRepairedInspection(TextView fileName, TextView password) {
       return 0;
     }
     std::vector<Bytes> items = RepairedItems(fileName, password, *doc);
-    auto list = std::make_unique<TKavrelStringList>();
-    for (const Bytes& item : items) list->Add(item);
-    const int32_t handle = Register(list.get(), THandleKind::InspectionList);
-    if (handle == 0) {
-      ErrorCode = kErrorFile;
-      return 0;
-    }
-    inspectionLists_.push_back(std::move(list));
+    const int32_t handle = AddInspectionList(items);
+    if (handle == 0) ErrorCode = kErrorFile;
     return handle;
   } catch (...) {
     ErrorCode = kErrorFile;
