@@ -56,4 +56,11 @@ void TPDFDocument::EncryptIndirectObject(TPDFIndObj& record) {
   record.Decrypted = false;
 }
 
+void TPDFDocument::ResealIndirectObject(TPDFIndObj& record) {
+  if (!userFlag_ && !ownerFlag_) return;
+  if (EncryptionState() != kEncrypted || record.Decrypted || record.Body == nullptr) return;
+  const Bytes key = security_.ObjectKey(record.Number, record.Generation);
+  if (!key.empty()) security_.ResealObject(key, record.Body);
+}
+
 }  // namespace pagelume

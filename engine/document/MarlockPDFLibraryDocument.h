@@ -156,6 +156,9 @@ class TPDFDocument {
   // Encrypts the record's body in place for writing and clears its mark; GetBody
   // decrypts it again.
   void EncryptIndirectObject(TPDFIndObj& record);
+  // For a record loaded but not yet decrypted, about to be written as read: mends the
+  // strings and streams that would not decrypt, as decrypting and encrypting would.
+  void ResealIndirectObject(TPDFIndObj& record);
   const TPDFSecurityHandler& Security() const { return security_; }
 
   // Editing (MarlockPDFLibraryInfoEdit.cpp) ----------------------------------------

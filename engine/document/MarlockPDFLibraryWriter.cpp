@@ -278,8 +278,21 @@ bool TPDFDocument::WriteDocument(const std::function<bool(ByteView)>& sink) {
         WriteRecord(out, r);
         continue;
       }
-      r.GetBody();
-      EncryptIndirectObject(r);
+      if (wasLoaded) {
+        r.GetBody();
+        EncryptIndirectObject(r);
+      } else {
+        // Loaded only to be written: unless it comes out of an object stream, its strings
+        // and stream data are still encrypted as read, under the key of this number and
+        // generation, which the output uses too. They go out as read; decrypting and
+        // encrypting every stream again would cost two passes over the file's data to
+        // give the same bytes (RC4) or the same bytes under a new IV (AES).
+        r.LoadBody();
+        if (r.Decrypted)
+          EncryptIndirectObject(r);
+        else
+          ResealIndirectObject(r);
+      }
       // Decrypted again (or dropped) also when writing fails, so the document stays usable.
       struct TDecryptAgain {
         TPDFIndObj& r;

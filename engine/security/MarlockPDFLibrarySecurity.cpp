@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <unordered_set>
 #include <vector>
 
@@ -350,14 +351,40 @@ Bytes TPDFSecurityHandler::ObjectKey(int32_t objectNumber, int32_t generation) c
   return d;
 }
 
-void TPDFSecurityHandler::DecryptObject(ByteView key, TPDFObject* object) const { Walk(key, object, true); }
+void TPDFSecurityHandler::DecryptObject(ByteView key, TPDFObject* object) const { Walk(key, object, TWalk::Decrypt); }
 
-void TPDFSecurityHandler::EncryptObject(ByteView key, TPDFObject* object) const { Walk(key, object, false); }
+void TPDFSecurityHandler::EncryptObject(ByteView key, TPDFObject* object) const { Walk(key, object, TWalk::Encrypt); }
 
-void TPDFSecurityHandler::Walk(ByteView key, TPDFObject* root, bool decrypt) const {
+void TPDFSecurityHandler::ResealObject(ByteView key, TPDFObject* object) const {
+  if (Params.Cipher == TCipherKind::AES) Walk(key, object, TWalk::Reseal);
+}
+
+bool TPDFSecurityHandler::DecryptsCleanly(ByteView key, ByteView data) const {
+  if (Params.Cipher != TCipherKind::AES) return true;
+  if (data.size() < 2 * kAESBlockSize || data.size() % kAESBlockSize != 0) return false;
+  // CBC: the last block deciphers on its own, with the block before it as IV.
+  Bytes last;
+  const size_t at = data.size() - kAESBlockSize;
+  if (AESDecryptCBC(key, data.substr(at - kAESBlockSize, kAESBlockSize), data.substr(at), last) != kAESOk ||
+      last.size() != kAESBlockSize)
+    return false;
+  const size_t n = uint8_t(last.back());
+  if (n < 1 || n > kAESBlockSize) return false;
+  for (size_t i = kAESBlockSize - n; i < kAESBlockSize; ++i)
+    if (uint8_t(last[i]) != n) return false;
+  return true;
+}
+
+void TPDFSecurityHandler::Walk(ByteView key, TPDFObject* root, TWalk mode) const {
   if (key.empty() || !root) return;
   const bool aes = Params.Cipher == TCipherKind::AES;
-  auto transform = [&](ByteView data) -> Bytes {
+  const bool decrypt = mode == TWalk::Decrypt;
+  // Reseal: null when the bytes stay as they are.
+  auto transform = [&](ByteView data) -> std::optional<Bytes> {
+    if (mode == TWalk::Reseal) {
+      if (DecryptsCleanly(key, data)) return std::nullopt;
+      return AESEncryptString(key, AESDecryptString(key, data));
+    }
     if (!aes) return RC4Transform(key, data);
     return decrypt ? AESDecryptString(key, data) : AESEncryptString(key, data);
   };
@@ -375,8 +402,10 @@ void TPDFSecurityHandler::Walk(ByteView key, TPDFObject* root, bool decrypt) con
     TPDFObject* obj = item.obj;
     if (!obj || item.depth > kParserMaxDepth || !seen.insert(obj).second) continue;
     if (TPDFString* s = As<TPDFString>(obj)) {
+      std::optional<Bytes> data = transform(s->BytesValue);
+      if (!data) continue;
       const bool modified = s->Modified;
-      s->SetBytes(transform(s->BytesValue));
+      s->SetBytes(std::move(*data));
       if (decrypt) s->Modified = modified;
     } else if (TPDFArray* a = As<TPDFArray>(obj)) {
       for (auto it = a->Items.rbegin(); it != a->Items.rend(); ++it) pending.push_back({*it, item.depth + 1});
@@ -385,14 +414,15 @@ void TPDFSecurityHandler::Walk(ByteView key, TPDFObject* root, bool decrypt) con
     } else if (TPDFStream* st = As<TPDFStream>(obj)) {
       const Bytes type = st->StreamDict ? st->StreamDict->TypeName() : Bytes();
       if (type == "XRef" || (type == "Metadata" && !Params.EncryptMetadata)) continue;
-      Bytes data = transform(st->Raw());
-      if (decrypt) {
-        // The stored /Length keeps its value flag: decryption is not an edit.
-        st->RawData.Assign(std::move(data));
-        if (TPDFNumeric* len = st->StreamDict ? As<TPDFNumeric>(st->StreamDict->Get("Length", false)) : nullptr)
-          len->Amount = double(st->RawData.size());
-      } else {
-        st->SetRaw(std::move(data));
+      if (std::optional<Bytes> data = transform(st->Raw())) {
+        if (decrypt) {
+          // The stored /Length keeps its value flag: decryption is not an edit.
+          st->RawData.Assign(std::move(*data));
+          if (TPDFNumeric* len = st->StreamDict ? As<TPDFNumeric>(st->StreamDict->Get("Length", false)) : nullptr)
+            len->Amount = double(st->RawData.size());
+        } else {
+          st->SetRaw(std::move(*data));
+        }
       }
       if (st->StreamDict) pending.push_back({st->StreamDict, item.depth + 1});
     }

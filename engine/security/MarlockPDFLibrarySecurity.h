@@ -103,6 +103,14 @@ class TPDFSecurityHandler {
   // Modified flags as they were; encryption sets them.
   void DecryptObject(ByteView key, TPDFObject* object) const;
   void EncryptObject(ByteView key, TPDFObject* object) const;
+  // For an object still encrypted as read, to be written again under the same key:
+  // leaves every string and stream whose bytes decrypt (so that decrypting and
+  // encrypting again would only change the IV) and replaces the others by what that
+  // round trip gives. RC4 data always round-trip to themselves: nothing changes.
+  void ResealObject(ByteView key, TPDFObject* object) const;
+  // True when `data` decrypts under `key`: RC4 always; AES when it has an IV, whole
+  // blocks and valid padding (only the last block is deciphered).
+  bool DecryptsCleanly(ByteView key, ByteView data) const;
 
   TSecurityPath Path;
   TPDFEncryption Params;
@@ -118,7 +126,8 @@ class TPDFSecurityHandler {
   bool UserCheckAes256(ByteView pw);
   bool OwnerCheckAes256(ByteView pw);
   Bytes Aes256Hash(ByteView input, ByteView pw, ByteView udata) const;
-  void Walk(ByteView key, TPDFObject* object, bool decrypt) const;
+  enum class TWalk { Decrypt, Encrypt, Reseal };
+  void Walk(ByteView key, TPDFObject* object, TWalk mode) const;
 };
 
 }  // namespace pagelume
