@@ -14,6 +14,7 @@
 
 #include "engine/document/MarlockPDFLibraryPageTree.h"
 #include "engine/document/MarlockPDFLibraryXMP.h"
+#include "engine/filters/MarlockPDFLibraryOutputCap.h"
 #include "engine/objects/MarlockPDFLibraryFileStream.h"
 #include "engine/objects/MarlockPDFLibraryText.h"
 #include "engine/security/MarlockPDFLibraryCrypto.h"
@@ -672,7 +673,7 @@ Bytes TPDFDocument::SourceText(const TPDFIndObj& record) {
     cache->FirstOffset = numberOf("First");
     cache->PairCount = numberOf("N");
     try {
-      stream->Decoded(cache->DecodedData);
+      stream->Decoded(cache->DecodedData, ObjectStreamOutputCap(stream->Raw().size()));
     } catch (const std::exception&) {
       cache->DecodedData.clear();
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "engine/filters/MarlockPDFLibraryOutputCap.h"
 #include "engine/objects/MarlockPDFLibraryFileStream.h"
 #include "engine/objects/MarlockPDFLibraryText.h"
 #include "engine/xref/MarlockPDFLibraryXRef.h"
@@ -413,7 +414,7 @@ TSmartPDFReader::TObjectStream& TSmartPDFReader::LoadObjectStream(int32_t number
   if (!type || type->NameBytes != "ObjStm" || !n || !first) return os;
   if (Encrypted && OnDecryptObjectStream) OnDecryptObjectStream(number, stream);
   try {
-    stream->Decoded(os.Data);
+    stream->Decoded(os.Data, ObjectStreamOutputCap(stream->Raw().size()));
   } catch (const std::exception&) {
     return os;
   }

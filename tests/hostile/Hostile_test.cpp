@@ -429,6 +429,23 @@ std::vector<HostileRow> Rows() {
     return b.XRefStream(5, "/Size 6 /W [1 4 2] /Root 1 0 R", rows);
   });
 
+  add("Flate bomb as an object stream", [] {
+    // The catalog and the pages root, then 2 GiB of spaces.
+    const Bytes o1 = kCatalog, o2 = kPages;
+    const Bytes head = "1 0 2 " + Num(int64_t(o1.size()) + 1) + " ";
+    Builder b;
+    b.Object(3, kPage);
+    b.Stream(4, "/Type /ObjStm /N 2 /First " + Num(int64_t(head.size())) + " /Filter /FlateDecode",
+             FlateBomb(2048, ' ', head + o1 + " " + o2));
+    Bytes rows = BigEndian(0, 1) + BigEndian(0, 4) + BigEndian(0, 2);
+    rows += BigEndian(2, 1) + BigEndian(4, 4) + BigEndian(0, 2);
+    rows += BigEndian(2, 1) + BigEndian(4, 4) + BigEndian(1, 2);
+    rows += BigEndian(1, 1) + BigEndian(uint64_t(b.Offset(3)), 4) + BigEndian(0, 2);
+    rows += BigEndian(1, 1) + BigEndian(uint64_t(b.Offset(4)), 4) + BigEndian(0, 2);
+    rows += BigEndian(1, 1) + BigEndian(uint64_t(b.Here()), 4) + BigEndian(0, 2);
+    return b.XRefStream(5, "/Size 6 /W [1 4 2] /Root 1 0 R", rows);
+  }, TExpect::Readable);
+
   add("object stream with /N 2^31-1 and /First past its data", [] {
     Builder b;
     b.Object(2, kPages);
