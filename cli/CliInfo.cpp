@@ -170,20 +170,22 @@ int RunInfo(const std::vector<std::string>& args) {
   for (const std::string& file : a.operands) {
     Inspected f;
     f.file = file;
-    int32_t error = kErrorNone;
-    {
+    // Plain output needs no engine instance; an instance starts with a blank document of
+    // its own, which costs more than inspecting most files.
+    int32_t error = TKavrel::InspectFile(Utf8ToText(file), password, f.items);
+    if (error == kErrorStructure || (error == kErrorNone && json)) {
       TMarlockPDFLibrary1711 engine;
-      int32_t handle = engine.OpenInspection(Utf8ToText(file), password);
-      error = engine.ErrorCode;
-      if (handle == 0 && error == kErrorStructure) {
+      if (error == kErrorStructure) {
         // The quick path cannot read it: the full load may still repair it.
-        handle = engine.OpenRepairedInspection(Utf8ToText(file), password);
+        const int32_t handle = engine.OpenRepairedInspection(Utf8ToText(file), password);
         if (handle != 0) {
           error = kErrorNone;
           f.repaired = true;
+          for (int i = 0; i < kInspectionItemCount; ++i) f.items.push_back(engine.GetInspectionItem(handle, i));
+          engine.CloseInspection(handle);
         }
       }
-      if (handle != 0 && json && engine.LoadDocument(Utf8ToText(file), password) == 1) {
+      if (error == kErrorNone && json && engine.LoadDocument(Utf8ToText(file), password) == 1) {
         DocumentView d;
         d.width = engine.SelectedPageWidth();
         d.height = engine.SelectedPageHeight();
@@ -191,12 +193,6 @@ int RunInfo(const std::vector<std::string>& args) {
         d.mode = engine.ReadPageMode();
         for (int32_t option = 1; option <= 6; ++option) d.viewer[option - 1] = engine.ReadViewerFlag(option) == 1;
         f.document = d;
-      }
-      if (handle != 0) {
-        for (int i = 0; i < kInspectionItemCount; ++i) f.items.push_back(engine.GetInspectionItem(handle, i));
-        engine.CloseInspection(handle);
-      } else if (error == kErrorNone) {
-        error = kErrorFile;
       }
     }
     if (error != kErrorNone) {

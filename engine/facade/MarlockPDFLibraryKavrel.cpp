@@ -122,6 +122,20 @@ int32_t TKavrel::OpenInspection(TextView fileName, TextView password) {
   }
 }
 
+int32_t TKavrel::InspectFile(TextView fileName, TextView password, std::vector<Text>& items) {
+  items.clear();
+  try {
+    TOpenedInspection opened;
+    const int32_t error = OpenForInspection(fileName, password, opened);
+    if (error != kErrorNone) return error;
+    for (const Bytes& item : InspectionItems(fileName, *opened.Reader, *opened.Info)) items.push_back(Utf8ToText(item));
+    return kErrorNone;
+  } catch (...) {
+    items.clear();
+    return kErrorFile;
+  }
+}
+
 int32_t TKavrel::AddInspectionList(const std::vector<Bytes>& items) {
   auto list = std::make_unique<TKavrelStringList>();
   for (const Bytes& item : items) list->Add(item);

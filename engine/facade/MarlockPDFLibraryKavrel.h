@@ -58,6 +58,9 @@ class TKavrel {
   int32_t OpenRepairedInspection(TextView fileName, TextView password);
   int32_t CloseInspection(int32_t handle);
   Text GetInspectionItem(int32_t handle, int32_t index);
+  // The 44 items OpenInspection would list, without an instance (and so without the
+  // blank document one makes): kErrorNone, or 401, 404 or 409 as OpenInspection.
+  static int32_t InspectFile(TextView fileName, TextView password, std::vector<Text>& items);
   // Object `number` of the file (0: the newest trailer), found the way quick inspection
   // finds objects (object streams included) and decrypted, in PDF syntax framed by
   // "N G obj" and "endobj" lines ("trailer" for the trailer). With `decode`, a stream's

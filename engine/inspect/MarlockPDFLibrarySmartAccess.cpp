@@ -130,8 +130,9 @@ bool ArrayValueSpan(ByteView text, ByteView key, size_t& begin, size_t& end) {
 TSmartPDFReader::TSmartPDFReader(TKavrelWideFileStream& stream) : stream_(stream) {
   structure_.ResolveReference = [this](TPDFIndRef*, int32_t number, int32_t) { return ResolveHook(number); };
   // Address space only: pages are touched as the table grows into them, and a table of
-  // up to this many entries is never copied.
+  // up to this many entries (or offsets) is never copied.
   dense_.reserve(kDenseTableFloor);
+  offsets_.Reserve(kDenseTableFloor);
   int64_t size = stream_.Size();
   fileSize_ = size > 0 ? size : 0;
 
@@ -227,6 +228,7 @@ void TSmartPDFReader::ClearTable() {
   outliers_.clear();
   trailers_.clear();
   offsets_.Clear();
+  offsets_.Reserve(kDenseTableFloor);
   stored_ = 0;
   highest_ = 0;
 }
@@ -270,13 +272,16 @@ void TSmartPDFReader::OnEntry(int32_t number, int32_t second, char kind, int64_t
   }
   if (kind == 'n') offsets_.Add(position);
   if (number == 0) return;
-  TSmartPDFEntry entry{position, number, second, section_, kind};
+  // Kept to 16 bits: the section budget stays far below, and a saturated count only
+  // blurs which section is whose in a file of absurdly many.
+  const auto section = uint16_t(std::min<int32_t>(section_, UINT16_MAX));
+  TSmartPDFEntry entry{position, second, section, kind};
   TSmartPDFEntry* slot = Slot(number);
   if (slot) {
-    if (hybridOwner_ != 0 && slot->Kind == 'f' && slot->Section == hybridOwner_ && kind != 'f') *slot = entry;
+    if (hybridOwner_ != 0 && slot->Kind == 'f' && slot->Section == std::min<int32_t>(hybridOwner_, UINT16_MAX) && kind != 'f') *slot = entry;
     return;  // the newest section's entry wins, whatever its kind
   }
-  Store(entry);
+  Store(number, entry);
 }
 
 TSmartPDFEntry* TSmartPDFReader::Slot(int32_t number) {
@@ -293,8 +298,8 @@ const TSmartPDFEntry* TSmartPDFReader::Entry(int32_t number) const {
   return const_cast<TSmartPDFReader*>(this)->Slot(number);
 }
 
-void TSmartPDFReader::Store(const TSmartPDFEntry& entry) {
-  const size_t n = size_t(entry.Number);
+void TSmartPDFReader::Store(int32_t number, const TSmartPDFEntry& entry) {
+  const size_t n = size_t(number);
   ++stored_;
   if (n >= dense_.size()) {
     // The dense part may cover numbers up to about twice the entries stored.
@@ -315,7 +320,7 @@ void TSmartPDFReader::Store(const TSmartPDFEntry& entry) {
   if (n < dense_.size())
     dense_[n] = entry;
   else
-    outliers_.emplace(entry.Number, entry);
+    outliers_.emplace(number, entry);
 }
 
 void TSmartPDFReader::OnTrailer(const Bytes& text) {
@@ -340,23 +345,19 @@ void TSmartPDFReader::RepairShiftedTable() {
   if (headerRelative_ && __builtin_add_overflow(at, headerOffset_, &at)) return;
   if (ReadAt(at, 7) != "1 0 obj") return;
 
-  std::vector<TSmartPDFEntry> all;
+  std::vector<std::pair<int32_t, TSmartPDFEntry>> all;
   all.reserve(stored_);
-  for (const TSmartPDFEntry& e : dense_)
-    if (e.Kind != 0) all.push_back(e);
-  for (const auto& [number, e] : outliers_) all.push_back(e);
+  for (size_t n = 0; n < dense_.size(); ++n)
+    if (dense_[n].Kind != 0) all.emplace_back(int32_t(n), dense_[n]);
+  for (const auto& [number, e] : outliers_) all.emplace_back(number, e);
   const int32_t last = int32_t(tableLength_ - 1);
   dense_.clear();
   outliers_.clear();
   stored_ = 0;
   // Entry i takes entry i + 1's contents; the last entry keeps its own as well.
-  for (const TSmartPDFEntry& e : all) {
-    if (e.Number >= 2) {
-      TSmartPDFEntry moved = e;
-      --moved.Number;
-      Store(moved);
-    }
-    if (e.Number == last) Store(e);
+  for (const auto& [number, e] : all) {
+    if (number >= 2) Store(number - 1, e);
+    if (number == last) Store(number, e);
   }
 }
 
@@ -390,12 +391,14 @@ Bytes TSmartPDFReader::TextFromFile(const TSmartPDFEntry& entry) {
   to = std::min(to, fileSize_);
   Bytes text = ReadAt(from, to - from);
 
-  // Pointed at the tail of the previous object: drop it up to its "endobj".
+  // Pointed at the tail of the previous object: drop it up to its "endobj". Cut in place:
+  // the last object's text runs to the end of the file and may be long.
   size_t endobj = text.find("endobj");
   if (endobj != Bytes::npos && text.find("obj") == endobj + 3) text.erase(0, endobj + 6);
   size_t obj = text.find("obj");
   if (obj == Bytes::npos) return {};
-  return text.substr(obj + 3);
+  text.erase(0, obj + 3);
+  return text;
 }
 
 TSmartPDFReader::TObjectStream& TSmartPDFReader::LoadObjectStream(int32_t number) {

@@ -45,9 +45,8 @@ inline constexpr size_t kDenseTableFloor = 1 << 16;
 // stream's number and the index in it, for 'f' the stored values. Kind 0: no entry.
 struct TSmartPDFEntry {
   int64_t Position = 0;
-  int32_t Number = 0;
   int32_t Second = 0;
-  int32_t Section = 0;  // which section reported it (hybrid files, see the .cpp)
+  uint16_t Section = 0;  // which section reported it (hybrid files, see the .cpp)
   char Kind = 0;
 };
 
@@ -107,7 +106,7 @@ class TSmartPDFReader {
   void OnTrailer(const Bytes& text);
   void OnSection(int64_t offset);
   TSmartPDFEntry* Slot(int32_t number);
-  void Store(const TSmartPDFEntry& entry);
+  void Store(int32_t number, const TSmartPDFEntry& entry);
   void RepairShiftedTable();
   void ClearTable();
 

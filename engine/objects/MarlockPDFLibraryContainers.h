@@ -88,6 +88,8 @@ class TKVLSortedInt64List {
   TKVLSortedInt64List() { items_.reserve(kInitialCapacity); }
 
   void Add(int64_t v);
+  // Room for `n` values without moving them (only address space until they come).
+  void Reserve(size_t n) { items_.reserve(n); }
   int Count() const { return static_cast<int>(items_.size()); }
   int64_t Get(int i) const;
   void Sort();

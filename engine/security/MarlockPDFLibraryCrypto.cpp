@@ -13,46 +13,40 @@ namespace pagelume {
 
 namespace {
 
-// Algorithms are fetched once: an implicit fetch on every call costs more than the
-// hashing of the short inputs the security handler feeds in.
-struct TAlgorithms {
-  EVP_MD* md5 = nullptr;
-  EVP_MD* sha256 = nullptr;
-  EVP_MD* sha384 = nullptr;
-  EVP_MD* sha512 = nullptr;
-  EVP_CIPHER* aes128 = nullptr;
-  EVP_CIPHER* aes192 = nullptr;
-  EVP_CIPHER* aes256 = nullptr;
+// Each algorithm is fetched once, on its first use: an implicit fetch on every call costs
+// more than hashing the short inputs the security handler feeds in, and fetching all of
+// them up front would make every run pay for ciphers that most files never need.
+template <class T, T* (*Fetch)(OSSL_LIB_CTX*, const char*, const char*), void (*Free)(T*)>
+class TFetched {
+ public:
+  explicit TFetched(const char* name) : algorithm_(Fetch(nullptr, name, nullptr)) {}
+  ~TFetched() { Free(algorithm_); }
+  TFetched(const TFetched&) = delete;
+  TFetched& operator=(const TFetched&) = delete;
+  T* get() const { return algorithm_; }
 
-  TAlgorithms() {
-    md5 = EVP_MD_fetch(nullptr, "MD5", nullptr);
-    sha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);
-    sha384 = EVP_MD_fetch(nullptr, "SHA384", nullptr);
-    sha512 = EVP_MD_fetch(nullptr, "SHA512", nullptr);
-    aes128 = EVP_CIPHER_fetch(nullptr, "AES-128-CBC", nullptr);
-    aes192 = EVP_CIPHER_fetch(nullptr, "AES-192-CBC", nullptr);
-    aes256 = EVP_CIPHER_fetch(nullptr, "AES-256-CBC", nullptr);
-  }
-  ~TAlgorithms() {
-    EVP_MD_free(md5);
-    EVP_MD_free(sha256);
-    EVP_MD_free(sha384);
-    EVP_MD_free(sha512);
-    EVP_CIPHER_free(aes128);
-    EVP_CIPHER_free(aes192);
-    EVP_CIPHER_free(aes256);
-  }
+ private:
+  T* algorithm_;
 };
+using TFetchedMd = TFetched<EVP_MD, EVP_MD_fetch, EVP_MD_free>;
+using TFetchedCipher = TFetched<EVP_CIPHER, EVP_CIPHER_fetch, EVP_CIPHER_free>;
 
-const TAlgorithms& Algorithms() {
-  static const TAlgorithms algorithms;
-  return algorithms;
+const EVP_MD* MdMD5() {
+  static const TFetchedMd md("MD5");
+  return md.get() ? md.get() : EVP_md5();
 }
-
-const EVP_MD* MdMD5() { return Algorithms().md5 ? Algorithms().md5 : EVP_md5(); }
-const EVP_MD* MdSHA256() { return Algorithms().sha256 ? Algorithms().sha256 : EVP_sha256(); }
-const EVP_MD* MdSHA384() { return Algorithms().sha384 ? Algorithms().sha384 : EVP_sha384(); }
-const EVP_MD* MdSHA512() { return Algorithms().sha512 ? Algorithms().sha512 : EVP_sha512(); }
+const EVP_MD* MdSHA256() {
+  static const TFetchedMd md("SHA256");
+  return md.get() ? md.get() : EVP_sha256();
+}
+const EVP_MD* MdSHA384() {
+  static const TFetchedMd md("SHA384");
+  return md.get() ? md.get() : EVP_sha384();
+}
+const EVP_MD* MdSHA512() {
+  static const TFetchedMd md("SHA512");
+  return md.get() ? md.get() : EVP_sha512();
+}
 
 // Contexts reused across calls; the revision-6 password hash runs dozens of rounds.
 struct TContexts {
@@ -89,9 +83,18 @@ Bytes DigestOf(const EVP_MD* md, ByteView data, size_t size) {
 
 const EVP_CIPHER* CipherFor(size_t keyBytes) {
   switch (keyBytes) {
-    case 16: return Algorithms().aes128 ? Algorithms().aes128 : EVP_aes_128_cbc();
-    case 24: return Algorithms().aes192 ? Algorithms().aes192 : EVP_aes_192_cbc();
-    case 32: return Algorithms().aes256 ? Algorithms().aes256 : EVP_aes_256_cbc();
+    case 16: {
+      static const TFetchedCipher aes("AES-128-CBC");
+      return aes.get() ? aes.get() : EVP_aes_128_cbc();
+    }
+    case 24: {
+      static const TFetchedCipher aes("AES-192-CBC");
+      return aes.get() ? aes.get() : EVP_aes_192_cbc();
+    }
+    case 32: {
+      static const TFetchedCipher aes("AES-256-CBC");
+      return aes.get() ? aes.get() : EVP_aes_256_cbc();
+    }
     default: return nullptr;
   }
 }

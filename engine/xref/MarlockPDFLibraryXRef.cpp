@@ -23,6 +23,11 @@ constexpr int kWidenRounds = 10;
 constexpr int64_t kSubsectionHeader = 30;
 // Entries are nominally 20 bytes; reading 21 per entry keeps " \r\n"-terminated tables whole.
 constexpr int64_t kEntryReadLength = 21;
+// Entries are read in windows of this size: a table of any length costs one small buffer
+// instead of a copy of the whole table (fresh memory is what a large table costs most).
+constexpr int64_t kEntryWindow = 64 * 1024;
+// Bytes of an entry up to and including its kind letter.
+constexpr int64_t kEntryHead = 18;
 constexpr int64_t kTrailerWindowStep = 2048;
 constexpr int kTrailerAttempts = 5;
 // Forward keyword search.
@@ -304,27 +309,50 @@ __attribute__((noinline)) int64_t TPDFXRefReader::ClassicEntries(int64_t cursor)
     if (first < 0 || count <= 0) break;
 
     ++SubsectionCount;
-    Bytes data = ReadAt(int64_t(count) * kEntryReadLength, cursor);
-    const size_t real = data.size();
-    data += "trailer";  // end mark
-    ByteView d(data);
-    // A table written as starting at 1 whose first entry is the head of the free list.
-    if (first == 1 && ToInt64(Field(d, 0, 10), -1) == 0 && ToInt(Field(d, 11, 5), -1) == 65535) first = 0;
-
-    // p is 0-based here; an entry is offset(10) space generation(5) space kind, then any
-    // run of spaces, CR and LF, so 19-, 20- and 21-byte entries all line up.
-    size_t p = 0;
-    int64_t number = first;
-    for (int32_t n = 0; n < count && p < real && number <= INT32_MAX; ++n, ++number) {
-      if (d.compare(p, 7, "trailer") == 0) break;
-      int64_t position = ToInt64(Field(d, p, 10), -1);
-      int32_t generation = ToInt(Field(d, p + 11, 5), -1);
-      if (position >= 0 && generation >= 0 && p + 17 < real && OnEntry)
-        OnEntry(int32_t(number), generation, d[p + 17], position);
-      p += 18;
-      while (p < real && (d[p] == ' ' || d[p] == '\r' || d[p] == '\n')) ++p;
+    // At most count x 21 bytes from the cursor are the section's entries; `win` holds
+    // [winAt, winAt + win.size()) of them, and `end` is where they end once known.
+    const int64_t total = int64_t(count) * kEntryReadLength;
+    Bytes win;
+    int64_t winAt = 0;
+    int64_t end = INT64_MAX;
+    auto fill = [&](int64_t from) {
+      const int64_t want = std::min(kEntryWindow, total - from);
+      win = want > 0 ? ReadAt(want, Plus(cursor, from)) : Bytes();
+      winAt = from;
+      if (int64_t(win.size()) < want || from + want >= total) end = from + int64_t(win.size());
+    };
+    auto winEnd = [&] { return winAt + int64_t(win.size()); };
+    fill(0);
+    {
+      const ByteView d(win);
+      // A table written as starting at 1 whose first entry is the head of the free list.
+      if (first == 1 && ToInt64(Field(d, 0, 10), -1) == 0 && ToInt(Field(d, 11, 5), -1) == 65535) first = 0;
     }
-    cursor = Plus(cursor, int64_t(std::min(p, real)));
+
+    // An entry is offset(10) space generation(5) space kind, then any run of spaces, CR
+    // and LF, so 19-, 20- and 21-byte entries all line up.
+    int64_t p = 0;
+    int64_t number = first;
+    for (int32_t n = 0; n < count && p < end && number <= INT32_MAX; ++n, ++number) {
+      if (winEnd() - p < kEntryHead && winEnd() < end) fill(p);
+      if (p >= end) break;
+      const ByteView d = ByteView(win).substr(size_t(p - winAt));
+      if (d.substr(0, 7) == "trailer") break;
+      if (int64_t(d.size()) >= kEntryHead) {
+        const int64_t position = ToInt64(d.substr(0, 10), -1);
+        const int32_t generation = ToInt(d.substr(11, 5), -1);
+        if (position >= 0 && generation >= 0 && OnEntry) OnEntry(int32_t(number), generation, d[17], position);
+      }
+      p += kEntryHead;
+      for (;;) {
+        while (p < winEnd() && (win[size_t(p - winAt)] == ' ' || win[size_t(p - winAt)] == '\r' ||
+                                win[size_t(p - winAt)] == '\n'))
+          ++p;
+        if (p < winEnd() || winEnd() >= end) break;
+        fill(p);
+      }
+    }
+    cursor = Plus(cursor, std::min(p, end));
   }
   return cursor;
 }

@@ -57,6 +57,13 @@ TEST(Inspection, UnencryptedFileGivesTheFortyFourItems) {
   expected[41] = expected[42] = expected[43] = "11";
   EXPECT_EQ(Items(engine, handle), expected);
   EXPECT_EQ(engine.CloseInspection(handle), 1);
+
+  // The same items without an instance.
+  std::vector<Text> items;
+  EXPECT_EQ(TKavrel::InspectFile(U(f->path), u"", items), kErrorNone);
+  std::vector<std::string> utf8;
+  for (const Text& item : items) utf8.push_back(TextToUtf8(item));
+  EXPECT_EQ(utf8, expected);
 }
 
 TEST(Inspection, EncryptedFilesGiveTheirSecurityItems) {
@@ -101,6 +108,9 @@ TEST(Inspection, ErrorCodes) {
   for (const Case& c : cases) {
     EXPECT_EQ(engine.OpenInspection(U(c.path), U(c.password)), 0) << c.name;
     EXPECT_EQ(engine.ErrorCode, c.code) << c.name;
+    std::vector<Text> items{u"stale"};
+    EXPECT_EQ(TKavrel::InspectFile(U(c.path), U(c.password), items), c.code) << c.name;
+    EXPECT_TRUE(items.empty()) << c.name;
   }
   if (aes) {
     int32_t handle = engine.OpenInspection(U(aes->path), U(aes->userPassword));
