@@ -37,6 +37,9 @@ constexpr int32_t kFreeHeadGeneration = 65535;
 constexpr int kTempNameAttemptsMax = 100;
 // Linux caps one write at a little under 2 GiB.
 constexpr size_t kWriteChunkMax = size_t(1) << 30;
+// A save starts the disk writing each time this much more has been written, so that the
+// closing fsync waits for the last stretch only, not for the whole file.
+constexpr int64_t kWritebackStep = int64_t(8) << 20;
 
 // Raised inside the writer when the sink refuses bytes; WriteDocument turns it into false.
 class EWriteFailed : public EPDFError {
@@ -411,12 +414,22 @@ bool TPDFDocument::SaveToFile(TextView fileName) {
     }
 
     const int fd = temp.Fd();
-    const std::function<bool(ByteView)> sink = [fd](ByteView bytes) { return WriteAll(fd, bytes); };
+    int64_t written = 0, flushed = 0;
+    const std::function<bool(ByteView)> sink = [&](ByteView bytes) {
+      if (!WriteAll(fd, bytes)) return false;
+      written += int64_t(bytes.size());
+      if (written - flushed >= kWritebackStep) {
+        // Only a hint (the fsync below is what makes the file safe): failure is harmless.
+        ::sync_file_range(fd, flushed, written - flushed, SYNC_FILE_RANGE_WRITE);
+        flushed = written;
+      }
+      return true;
+    };
     if (!WriteDocument(sink)) {
       FileSize = oldSize;
       return false;
     }
-    const int64_t written = FileSize;
+    const int64_t savedSize = FileSize;
     FileSize = oldSize;
     if (::fsync(fd) != 0 || !temp.Close()) return false;
     if (::rename(temp.Path().c_str(), target.c_str()) != 0) return false;
@@ -427,7 +440,7 @@ bool TPDFDocument::SaveToFile(TextView fileName) {
       ::fsync(dir);
       ::close(dir);
     }
-    FileSize = written;
+    FileSize = savedSize;
     return true;
   } catch (const std::exception&) {
     FileSize = oldSize;

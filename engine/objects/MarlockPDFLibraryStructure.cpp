@@ -641,7 +641,7 @@ void TPDFStructure::Compact() {
 }
 
 void TPDFStructure::UnindexName(TPDFName* name, ByteView bytes) {
-  auto it = names_.find(Bytes(bytes));
+  auto it = names_.find(bytes);
   if (it == names_.end()) return;
   NameChain& chain = it->second;
   if (name->PrevSame != nullptr) name->PrevSame->NextSame = name->NextSame; else chain.first = name->NextSame;
@@ -768,7 +768,7 @@ TPDFStream* TPDFStructure::NewStreamBorrowing(TPDFDictionary* dict, ByteView raw
 // ---- names -----------------------------------------------------------------
 
 TPDFName* TPDFStructure::FindName(ByteView bytes) const {
-  const auto it = names_.find(Bytes(bytes));
+  const auto it = names_.find(bytes);
   return it == names_.end() ? nullptr : it->second.first;
 }
 

@@ -381,7 +381,12 @@ class TPDFStructure {
     TPDFName* first = nullptr;
     TPDFName* last = nullptr;
   };
-  std::unordered_map<Bytes, NameChain> names_;
+  // Looked up by the bytes themselves: no string is built for a look-up.
+  struct NameHash {
+    using is_transparent = void;
+    size_t operator()(ByteView bytes) const { return std::hash<ByteView>{}(bytes); }
+  };
+  std::unordered_map<Bytes, NameChain, NameHash, std::equal_to<>> names_;
 };
 
 template <class T>

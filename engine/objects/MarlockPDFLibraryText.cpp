@@ -409,6 +409,18 @@ Bytes FormatNumber(double value, int decimals) {
                                                                10000000000000000ULL,
                                                                100000000000000000ULL,
                                                                1000000000000000000ULL};
+  // Whole numbers (nearly every number in a file) need no rounding: their digits as they
+  // are, as long as value x 10^decimals stays in range, which the general path checks.
+  if (std::fabs(value) < 1e15 && value == std::trunc(value) &&
+      std::fabs(value) < 9.2e18 / static_cast<double>(kPow10[decimals])) {
+    const auto n = static_cast<int64_t>(value);
+    if (n == 0) return "0";
+    char buf[24];
+    char* const end = buf + sizeof buf;
+    char* p = WriteDigitsBackwards(end, n < 0 ? 0 - static_cast<uint64_t>(n) : static_cast<uint64_t>(n));
+    if (n < 0) *--p = '-';
+    return Bytes(p, end);
+  }
   const long double scaled = static_cast<long double>(value) * static_cast<long double>(kPow10[decimals]);
   // Ties to even by hand, independent of the current rounding mode; x - floor(x) is exact.
   long double r = floorl(scaled);
