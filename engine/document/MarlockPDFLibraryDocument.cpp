@@ -27,8 +27,12 @@ namespace {
 
 // A table of more entries than this that all have offset 0 is not believed.
 constexpr size_t kZeroOffsetEntriesMax = 5;
-// Room the entry list starts with.
-constexpr size_t kInitialEntryCapacity = 1000;
+// Room the entry list starts with: address space only until entries fill it, and a table
+// of up to this many entries is never copied while it is read.
+constexpr size_t kInitialEntryCapacity = size_t(1) << 16;
+// Room left in the object table for the objects a load and the first edits add (page 1's
+// engine content stream, metadata, information), so adding them does not move the table.
+constexpr size_t kAddedObjectsRoom = 64;
 // Whitespace between "endstream" and the end of the stream data that is tolerated.
 constexpr int64_t kEndstreamWhiteMax = 50;
 // A file is read in pieces of this size when its size is unknown.
@@ -507,7 +511,7 @@ void TPDFDocument::BuildObjectTable() {
   std::stable_sort(used.begin(), used.end(),
                    [](const TPDFXRefEntry* a, const TPDFXRefEntry* b) { return a->Offset < b->Offset; });
   ObjectTable.clear();
-  ObjectTable.reserve(used.size());
+  ObjectTable.reserve(used.size() + kAddedObjectsRoom);
   for (const TPDFXRefEntry* e : used) {
     TPDFIndObj& rec = ObjectTable.emplace_back(this, e->Number, e->Generation);
     rec.Offset = e->Compressed ? 0 : e->Offset;

@@ -378,7 +378,7 @@ Bytes TSmartPDFReader::ReadAt(int64_t position, int64_t count) {
   return out;
 }
 
-Bytes TSmartPDFReader::TextFromFile(const TSmartPDFEntry& entry) {
+Bytes TSmartPDFReader::TextFromFile(const TSmartPDFEntry& entry, int64_t limit, bool* cut) {
   const int64_t position = entry.Position;
   int64_t end = fileSize_;
   if (offsets_.Count() > 0) {
@@ -389,7 +389,8 @@ Bytes TSmartPDFReader::TextFromFile(const TSmartPDFEntry& entry) {
   int64_t from, to;
   if (__builtin_add_overflow(position, shift, &from) || __builtin_add_overflow(end, shift, &to)) return {};
   to = std::min(to, fileSize_);
-  Bytes text = ReadAt(from, to - from);
+  if (cut != nullptr) *cut = to - from > limit;
+  Bytes text = ReadAt(from, std::min(to - from, limit));
 
   // Pointed at the tail of the previous object: drop it up to its "endobj". Cut in place:
   // the last object's text runs to the end of the file and may be long.
@@ -577,17 +578,35 @@ TPDFObject* TSmartPDFReader::GetObject(int32_t number) {
 TPDFObject* TSmartPDFReader::ResolveHook(int32_t number) { return GetObject(number); }
 
 TPDFDictionary* TSmartPDFReader::GetDictionaryWithoutArray(int32_t number, ByteView key) {
-  Bytes text = GetObjectText(number);
-  size_t begin = 0, end = 0;
-  // Streams keep their full parse: the skimmed text would lose the stream data.
-  if (text.size() < kSkimTextMin || text.find("stream") != Bytes::npos || !ArrayValueSpan(text, key, begin, end))
-    return As<TPDFDictionary>(GetObject(number));
-  text.replace(begin, end - begin, "[]");
-  if (depth_ >= kReaderMaxDepth) return nullptr;
-  ++depth_;
-  TPDFDictionary* dict = As<TPDFDictionary>(structure_.Parse(text));
-  --depth_;
-  return dict;
+  // A prefix of the text first: enough when the dictionary and the token after it lie
+  // inside it. Otherwise a longer one, up to the whole text, which decides as for any
+  // object.
+  const TSmartPDFEntry* entry = number > 0 && number < tableLength_ ? Slot(number) : nullptr;
+  const bool inFile = entry != nullptr && entry->Kind == 'n';
+  int64_t limit = kSkimPrefix;
+  bool cut = false;
+  Bytes text = inFile ? TextFromFile(*entry, limit, &cut) : GetObjectText(number);
+  for (;;) {
+    size_t begin = 0, end = 0;
+    const bool skim = text.size() >= kSkimTextMin && ArrayValueSpan(text, key, begin, end);
+    // Streams keep their full parse: the skimmed text would lose the stream data.
+    if (!cut && (!skim || text.find("stream") != Bytes::npos)) return As<TPDFDictionary>(GetObject(number));
+    if (skim && (!cut || text.find("stream") == Bytes::npos)) {
+      text.replace(begin, end - begin, "[]");
+      if (depth_ >= kReaderMaxDepth) return nullptr;
+      ++depth_;
+      size_t consumed = 0;
+      auto* dict = As<TPDFDictionary>(structure_.ParseAt(text, 1, consumed));
+      --depth_;
+      size_t next = consumed;
+      while (next < text.size() && IsWhite(text[next])) ++next;
+      // A prefix proves enough once the token after the dictionary shows in full (and
+      // so would show "stream").
+      if (!cut || (dict != nullptr && next + 6 <= text.size())) return dict;
+    }
+    limit = limit < kObjectTextMax / 4 ? limit * 4 : INT64_MAX;
+    text = TextFromFile(*entry, limit, &cut);
+  }
 }
 
 // ---- trailers --------------------------------------------------------------------------------

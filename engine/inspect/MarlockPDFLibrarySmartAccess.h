@@ -36,6 +36,10 @@ inline constexpr int kReaderMaxDepth = 32;
 inline constexpr int64_t kObjectTextMax = int64_t(256) << 20;
 // Objects of at least this many bytes are read without an array nobody needs.
 inline constexpr size_t kSkimTextMin = 4096;
+// A skimmed dictionary is first looked for in this much of its object's text, then in
+// four times as much, and so on: the text runs to the next object, and the last object's
+// to the end of the file.
+inline constexpr int64_t kSkimPrefix = int64_t(256) << 10;
 // The entry table is a dense array while object numbers stay near the number of entries;
 // numbers far beyond that (a hostile 2147483647) go to a hash map, so the table never
 // grows with a number the file merely names.
@@ -111,7 +115,8 @@ class TSmartPDFReader {
   void ClearTable();
 
   Bytes ReadAt(int64_t position, int64_t count);
-  Bytes TextFromFile(const TSmartPDFEntry& entry);
+  // `limit`: read no more than this; `cut` tells whether the text went on beyond it.
+  Bytes TextFromFile(const TSmartPDFEntry& entry, int64_t limit = INT64_MAX, bool* cut = nullptr);
   Bytes TextFromObjectStream(const TSmartPDFEntry& entry, int32_t number);
   TObjectStream& LoadObjectStream(int32_t number);
   TPDFObject* ParseObject(int32_t number, TPDFStructure& structure);

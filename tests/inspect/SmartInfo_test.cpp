@@ -124,10 +124,17 @@ TEST(SmartInfo, PageCountComesFromTheRootNode) {
 }
 
 // A root with a /Kids array of thousands of pages is read without that array; whatever
-// the array holds, the keys around it are found.
+// the array holds, the keys around it are found, also when the array outgrows the part
+// of the text read first and when the root is the last object (its text then runs to the
+// end of the file). A stream is never taken for a dictionary.
 TEST(SmartInfo, LargePageTreeRootIsReadWithoutItsKids) {
-  std::string kids;
-  for (int i = 0; i < 2000; ++i) kids += "3 0 R ";
+  auto refs = [](int n) {
+    std::string kids;
+    for (int i = 0; i < n; ++i) kids += "3 0 R ";
+    return kids;
+  };
+  const std::string kids = refs(2000);
+  const std::string huge = refs(250000);  // 1.5 MB
   struct Case {
     std::string pages;
     int32_t count;
@@ -138,16 +145,30 @@ TEST(SmartInfo, LargePageTreeRootIsReadWithoutItsKids) {
       {"<< /Kids 4 0 R /Count 17 /Pad (" + std::string(5000, 'x') + ") >>", 17},
       {"<< /Type /Pages /Pad [" + kids + "] /Count 12 >>", 12},
       {"<< /Pad [" + kids + "] /Count 12 >>", 0},  // neither /Type nor /Kids
+      {"<< /Type /Pages /Kids [" + huge + "] /Count 250000 >>", 250000},
+      {"<< /Type /Pages /Kids [" + huge + "] /Count 250000 /Length 3 >>\nstream\nabc\nendstream", 0},
+      {"<< /Type /Pages /Kids [" + kids + "] /Count 5 /Length 3 >>" + std::string(300000, ' ') +
+           "\nstream\nabc\nendstream",
+       0},
   };
   for (const Case& c : cases) {
-    CollectedBytes b(BuildPdf({"<< /Type /Catalog /Pages 2 0 R >>", c.pages, "<< /Type /Page >>", "[]"},
-                              "/Root 1 0 R"));
-    EXPECT_EQ(b.c.info.PageCount(), c.count) << c.pages.substr(0, 20) << "..." << c.pages.substr(c.pages.size() - 40);
-    // The reader's own object is the whole one.
-    TPDFDictionary* full = As<TPDFDictionary>(b.c.reader.GetObject(2));
-    ASSERT_NE(full, nullptr);
-    if (TPDFArray* array = As<TPDFArray>(full->Get("Kids", false))) {
-      EXPECT_GE(array->Count(), 2000);
+    for (const bool last : {false, true}) {
+      SCOPED_TRACE(c.pages.substr(0, 20) + "..." + c.pages.substr(c.pages.size() - 40) + (last ? ", last" : ""));
+      const int32_t root = last ? 4 : 2;
+      std::vector<std::string> objects = {"<< /Type /Catalog /Pages " + std::to_string(root) + " 0 R >>", "[]",
+                                          "<< /Type /Page >>", "[]"};
+      objects[size_t(root - 1)] = c.pages;
+      CollectedBytes b(BuildPdf(objects, "/Root 1 0 R"));
+      EXPECT_EQ(b.c.info.PageCount(), c.count);
+      // The reader's own object is the whole one.
+      TPDFObject* full = b.c.reader.GetObject(root);
+      ASSERT_NE(full, nullptr);
+      TPDFDictionary* dict = As<TPDFDictionary>(full);
+      if (TPDFStream* stream = As<TPDFStream>(full)) dict = stream->StreamDict;
+      ASSERT_NE(dict, nullptr);
+      if (TPDFArray* array = As<TPDFArray>(dict->Get("Kids", false))) {
+        EXPECT_GE(array->Count(), 2000);
+      }
     }
   }
 }
