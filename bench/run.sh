@@ -46,14 +46,16 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# measure CMD...: "seconds KiB", the medians of $runs runs (wall time and peak resident
-# size from GNU time), or "- -" when the command fails without writing its output.
+# measure CMD...: "seconds KiB", the medians of $runs runs (wall time from bash's clock,
+# which GNU time's 10 ms steps would blur, and peak resident size from GNU time), or
+# "- -" when the command fails without writing its output.
 measure() {
-  local i
+  local i start end
   : > "$work/times"
   for ((i = 0; i < runs; ++i)); do
     rm -f "$work/out.pdf"
-    if ! /usr/bin/time -f "%e %M" -o "$work/one" "$@" > /dev/null 2> "$work/err"; then
+    start=${EPOCHREALTIME/[.,]/}
+    if ! /usr/bin/time -f "%M" -o "$work/one" "$@" > /dev/null 2> "$work/err"; then
       # qpdf exits with 3 after warnings; a rewrite counts when the file was written.
       if [[ ! -s $work/out.pdf ]]; then
         echo "run.sh: failed: $* ($(head -c 200 "$work/err"))" >&2
@@ -61,7 +63,8 @@ measure() {
         return
       fi
     fi
-    tail -n 1 "$work/one" >> "$work/times"
+    end=${EPOCHREALTIME/[.,]/}
+    echo "$(awk -v u=$((end - start)) 'BEGIN { printf "%.3f", u / 1e6 }') $(tail -n 1 "$work/one")" >> "$work/times"
   done
   local t m
   t=$(cut -d' ' -f1 "$work/times" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
@@ -69,15 +72,16 @@ measure() {
   echo "$t $m"
 }
 
-# GNU time's %e has 10 ms steps; inspection is timed with the shell's clock instead.
+# GNU time's %e has 10 ms steps; inspection is timed with bash's own clock instead
+# ($EPOCHREALTIME: no extra process is started around the one measured).
 # median_ms CMD...: the median wall time in ms.
 median_ms() {
   local i start end times=()
   for ((i = 0; i < runs; ++i)); do
-    start=$(date +%s%N)
+    start=${EPOCHREALTIME/[.,]/}
     "$@" > /dev/null 2>&1 || true
-    end=$(date +%s%N)
-    times+=($(((end - start) / 1000)))
+    end=${EPOCHREALTIME/[.,]/}
+    times+=($((end - start)))
   done
   printf '%s\n' "${times[@]}" | sort -n | awk '{a[NR]=$1} END {printf "%.1f", a[int((NR+1)/2)] / 1000}'
 }
