@@ -378,7 +378,7 @@ Bytes TSmartPDFReader::ReadAt(int64_t position, int64_t count) {
   return out;
 }
 
-Bytes TSmartPDFReader::TextFromFile(const TSmartPDFEntry& entry, int64_t limit, bool* cut) {
+Bytes TSmartPDFReader::TextFromFile(const TSmartPDFEntry& entry, int64_t limit, TTextRest* rest) {
   const int64_t position = entry.Position;
   int64_t end = fileSize_;
   if (offsets_.Count() > 0) {
@@ -389,8 +389,9 @@ Bytes TSmartPDFReader::TextFromFile(const TSmartPDFEntry& entry, int64_t limit, 
   int64_t from, to;
   if (__builtin_add_overflow(position, shift, &from) || __builtin_add_overflow(end, shift, &to)) return {};
   to = std::min(to, fileSize_);
-  if (cut != nullptr) *cut = to - from > limit;
-  Bytes text = ReadAt(from, std::min(to - from, limit));
+  const int64_t count = std::min(to - from, limit);
+  if (rest != nullptr) *rest = count < to - from ? TTextRest{from + count, to} : TTextRest{};
+  Bytes text = ReadAt(from, count);
 
   // Pointed at the tail of the previous object: drop it up to its "endobj". Cut in place:
   // the last object's text runs to the end of the file and may be long.
@@ -400,6 +401,17 @@ Bytes TSmartPDFReader::TextFromFile(const TSmartPDFEntry& entry, int64_t limit, 
   if (obj == Bytes::npos) return {};
   text.erase(0, obj + 3);
   return text;
+}
+
+bool TSmartPDFReader::RestContains(const TTextRest& rest, ByteView word) {
+  constexpr int64_t kWindow = int64_t(64) << 10;
+  const int64_t overlap = int64_t(word.size()) - 1;
+  for (int64_t at = std::max<int64_t>(0, rest.From - overlap); at < rest.To; at += kWindow - overlap) {
+    const Bytes block = ReadAt(at, std::min(kWindow, rest.To - at));
+    if (block.find(word) != Bytes::npos) return true;
+    if (int64_t(block.size()) < std::min(kWindow, rest.To - at)) return false;
+  }
+  return false;
 }
 
 TSmartPDFReader::TObjectStream& TSmartPDFReader::LoadObjectStream(int32_t number) {
@@ -527,7 +539,28 @@ bool TSmartPDFReader::LocateStreamData(ByteView text, size_t after, TPDFDictiona
 }
 
 TPDFObject* TSmartPDFReader::ParseObject(int32_t number, TPDFStructure& structure) {
-  Bytes text = GetObjectText(number);
+  // An object's text runs to the next object (the last one's to the end of the file) but
+  // the object itself is mostly short: a prefix is parsed first and kept when it gives
+  // what the whole text would, a dictionary or array closed inside it with no "stream"
+  // keyword anywhere after it.
+  const TSmartPDFEntry* entry = number > 0 && number < tableLength_ ? Slot(number) : nullptr;
+  if (entry != nullptr && entry->Kind == 'n') {
+    TTextRest rest;
+    const Bytes text = TextFromFile(*entry, kParsePrefix, &rest);
+    if (!rest.Cut()) return ParseText(text, structure);
+    if (!text.empty()) {
+      size_t consumed = 0;
+      TPDFObject* obj = structure.ParseAt(text, 1, consumed);
+      if ((As<TPDFDictionary>(obj) != nullptr || As<TPDFArray>(obj) != nullptr) && consumed < text.size() &&
+          text.find("stream", consumed) == Bytes::npos && !RestContains(rest, "stream"))
+        return obj;
+      obj->Discard();
+    }
+  }
+  return ParseText(GetObjectText(number), structure);
+}
+
+TPDFObject* TSmartPDFReader::ParseText(const Bytes& text, TPDFStructure& structure) {
   if (text.empty()) return nullptr;
   size_t consumed = 0;
   TPDFObject* obj = structure.ParseAt(text, 1, consumed);
@@ -584,9 +617,10 @@ TPDFDictionary* TSmartPDFReader::GetDictionaryWithoutArray(int32_t number, ByteV
   const TSmartPDFEntry* entry = number > 0 && number < tableLength_ ? Slot(number) : nullptr;
   const bool inFile = entry != nullptr && entry->Kind == 'n';
   int64_t limit = kSkimPrefix;
-  bool cut = false;
-  Bytes text = inFile ? TextFromFile(*entry, limit, &cut) : GetObjectText(number);
+  TTextRest rest;
+  Bytes text = inFile ? TextFromFile(*entry, limit, &rest) : GetObjectText(number);
   for (;;) {
+    const bool cut = rest.Cut();
     size_t begin = 0, end = 0;
     const bool skim = text.size() >= kSkimTextMin && ArrayValueSpan(text, key, begin, end);
     // Streams keep their full parse: the skimmed text would lose the stream data.
@@ -605,7 +639,7 @@ TPDFDictionary* TSmartPDFReader::GetDictionaryWithoutArray(int32_t number, ByteV
       if (!cut || (dict != nullptr && next + 6 <= text.size())) return dict;
     }
     limit = limit < kObjectTextMax / 4 ? limit * 4 : INT64_MAX;
-    text = TextFromFile(*entry, limit, &cut);
+    text = TextFromFile(*entry, limit, &rest);
   }
 }
 

@@ -40,6 +40,9 @@ inline constexpr size_t kSkimTextMin = 4096;
 // four times as much, and so on: the text runs to the next object, and the last object's
 // to the end of the file.
 inline constexpr int64_t kSkimPrefix = int64_t(256) << 10;
+// Other objects are parsed from this much of their text first; the rest is only searched
+// for a "stream" keyword, which would make the object a stream.
+inline constexpr int64_t kParsePrefix = int64_t(64) << 10;
 // The entry table is a dense array while object numbers stay near the number of entries;
 // numbers far beyond that (a hostile 2147483647) go to a hash map, so the table never
 // grows with a number the file merely names.
@@ -115,8 +118,17 @@ class TSmartPDFReader {
   void ClearTable();
 
   Bytes ReadAt(int64_t position, int64_t count);
-  // `limit`: read no more than this; `cut` tells whether the text went on beyond it.
-  Bytes TextFromFile(const TSmartPDFEntry& entry, int64_t limit = INT64_MAX, bool* cut = nullptr);
+  // The part of an object's text in the file that a limited read left out.
+  struct TTextRest {
+    int64_t From = 0;
+    int64_t To = 0;
+    bool Cut() const { return From < To; }
+  };
+  // `limit`: read no more than this; `rest` gets what was left out.
+  Bytes TextFromFile(const TSmartPDFEntry& entry, int64_t limit = INT64_MAX, TTextRest* rest = nullptr);
+  // Whether `word` occurs in the rest (or across its start), read in small windows.
+  bool RestContains(const TTextRest& rest, ByteView word);
+  TPDFObject* ParseText(const Bytes& text, TPDFStructure& structure);
   Bytes TextFromObjectStream(const TSmartPDFEntry& entry, int32_t number);
   TObjectStream& LoadObjectStream(int32_t number);
   TPDFObject* ParseObject(int32_t number, TPDFStructure& structure);

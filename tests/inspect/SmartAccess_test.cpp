@@ -254,6 +254,42 @@ TEST(SmartReader, StreamDataFollowsEndstream) {
   EXPECT_NE(As<TPDFDictionary>(o.reader.GetObject(3)), nullptr);
 }
 
+// Objects whose text is long, placed last so that the text also runs through the table
+// to the end of the file, read as their whole text reads: a "stream" keyword far behind a
+// dictionary still makes it a stream, and a large array or string is whole.
+TEST(SmartReader, LongTextsReadWhole) {
+  std::string numbers = "[";
+  for (int i = 0; i < 100000; ++i) numbers += " " + std::to_string(i);
+  numbers += " ]";
+  const std::string pad(200000, ' ');
+  struct Case {
+    std::string object;
+    std::string expected;  // the object's text, or "stream:" and its data
+  } cases[] = {
+      {"<< /A 1 >>", "<< /A 1 >>"},
+      {"<< /A 1 >>" + pad + "% no keyword here", "<< /A 1 >>"},
+      {"<< /Length 3 >>" + pad + "\nstream\nabc\nendstream", "stream:abc"},
+      {numbers, ""},
+      {"(" + std::string(100000, 'x') + ")", "(" + std::string(100000, 'x') + ")"},
+      {"42", "42"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.object.substr(0, 30));
+    Opened o(BuildPdf({kCatalog, kPages, c.object}, "/Root 1 0 R " + std::string(300, ' ')));
+    TPDFObject* obj = o.reader.GetObject(3);
+    ASSERT_NE(obj, nullptr);
+    if (c.expected.rfind("stream:", 0) == 0) {
+      ASSERT_NE(As<TPDFStream>(obj), nullptr);
+      EXPECT_EQ(As<TPDFStream>(obj)->Raw(), c.expected.substr(7));
+    } else if (c.expected.empty()) {
+      ASSERT_NE(As<TPDFArray>(obj), nullptr);
+      EXPECT_EQ(As<TPDFArray>(obj)->Count(), 100000);
+    } else {
+      EXPECT_EQ(obj->ToText(), TPDFStructure().Parse(c.expected)->ToText());
+    }
+  }
+}
+
 TEST(SmartReader, ObjectStreamsAndHybridFiles) {
   std::string objstm = ObjectStream(3, {{1, kCatalog}, {2, "<< /Type /Pages /Kids [] /Count 7 >>"}});
   std::string body = "%PDF-1.5\n" + objstm;
