@@ -299,7 +299,21 @@ bool TPDFSecurityHandler::OwnerCheckBytes(ByteView pw) {
 }
 
 Bytes TPDFSecurityHandler::Aes256Hash(ByteView input, ByteView pw, ByteView udata) const {
-  return KeyClass() == kKeyAES256R6 ? Revision6Hash(input, pw, udata) : SHA256OfBytes(input);
+  if (KeyClass() != kKeyAES256R6) return SHA256OfBytes(input);
+  // A revision-6 hash takes about a millisecond and opening a file asks for the same
+  // ones several times (empty password, then the given one, checked and then set).
+  Bytes key;
+  for (ByteView part : {input, pw, udata}) {
+    key += IntToText(int64_t(part.size()));
+    key += ':';
+    key.append(part);
+  }
+  for (const auto& [known, hash] : hashMemo_)
+    if (known == key) return hash;
+  Bytes hash = Revision6Hash(input, pw, udata);
+  if (hashMemo_.size() >= kHashMemoSize) hashMemo_.erase(hashMemo_.begin());
+  hashMemo_.emplace_back(std::move(key), hash);
+  return hash;
 }
 
 bool TPDFSecurityHandler::UserCheckAes256(ByteView pw) {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <utility>
+#include <vector>
 
 #include "engine/objects/MarlockPDFLibraryStructure.h"
 #include "engine/objects/MarlockPDFLibraryTypes.h"
@@ -128,6 +129,10 @@ class TPDFSecurityHandler {
   Bytes Aes256Hash(ByteView input, ByteView pw, ByteView udata) const;
   enum class TWalk { Decrypt, Encrypt, Reseal };
   void Walk(ByteView key, TPDFObject* object, TWalk mode) const;
+
+  // The latest revision-6 hashes, by their inputs.
+  static constexpr size_t kHashMemoSize = 8;
+  mutable std::vector<std::pair<Bytes, Bytes>> hashMemo_;
 };
 
 }  // namespace pagelume
