@@ -508,6 +508,9 @@ bool ParseInteger(ByteView s, int64_t minValue, int64_t maxValue, int64_t& resul
   if (i >= n) return false;
   // Magnitude limit: |min| for negatives, max for positives.
   const uint64_t limit = negative ? 0 - static_cast<uint64_t>(minValue) : static_cast<uint64_t>(maxValue);
+  // mag * base + d > limit, decided without a division per digit.
+  const uint64_t cutoff = limit / base;
+  const unsigned cutDigit = static_cast<unsigned>(limit % base);
   uint64_t mag = 0;
   for (; i < n; ++i) {
     const char c = s[i];
@@ -520,7 +523,7 @@ bool ParseInteger(ByteView s, int64_t minValue, int64_t maxValue, int64_t& resul
       d = c - 'A' + 10;
     else
       return false;
-    if (mag > (limit - d) / base) return false;
+    if (mag > cutoff || (mag == cutoff && d > cutDigit)) return false;
     mag = mag * base + d;
   }
   result = negative ? static_cast<int64_t>(0 - mag) : static_cast<int64_t>(mag);
