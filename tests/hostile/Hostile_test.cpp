@@ -216,14 +216,17 @@ Bytes SmallClassic() {
                "/Info 4 0 R /ID [<0123456789ABCDEF0123456789ABCDEF> <0123456789ABCDEF0123456789ABCDEF>]");
 }
 
-Bytes SmallWithStreams() {
-  // Objects 1 and 2 live in object stream 4; 5 is the cross-reference stream.
+// Objects 1 and 2 live in object stream 4, whose data `deflate` compresses (given the
+// stream's text); 5 is the cross-reference stream.
+Bytes SmallWithStreams(const std::function<Bytes(const Bytes&)>& deflate = [](const Bytes& text) {
+  return Deflate(text);
+}) {
   const Bytes o1 = kCatalog, o2 = kPages;
   const Bytes head = "1 0 2 " + Num(int64_t(o1.size()) + 1) + " ";
   Builder b;
   b.Object(3, kPage);
   b.Stream(4, "/Type /ObjStm /N 2 /First " + Num(int64_t(head.size())) + " /Filter /FlateDecode",
-           Deflate(head + o1 + " " + o2));
+           deflate(head + o1 + " " + o2));
   Bytes rows = BigEndian(0, 1) + BigEndian(0, 4) + BigEndian(0, 2);
   rows += BigEndian(2, 1) + BigEndian(4, 4) + BigEndian(0, 2);
   rows += BigEndian(2, 1) + BigEndian(4, 4) + BigEndian(1, 2);
@@ -431,19 +434,7 @@ std::vector<HostileRow> Rows() {
 
   add("Flate bomb as an object stream", [] {
     // The catalog and the pages root, then 2 GiB of spaces.
-    const Bytes o1 = kCatalog, o2 = kPages;
-    const Bytes head = "1 0 2 " + Num(int64_t(o1.size()) + 1) + " ";
-    Builder b;
-    b.Object(3, kPage);
-    b.Stream(4, "/Type /ObjStm /N 2 /First " + Num(int64_t(head.size())) + " /Filter /FlateDecode",
-             FlateBomb(2048, ' ', head + o1 + " " + o2));
-    Bytes rows = BigEndian(0, 1) + BigEndian(0, 4) + BigEndian(0, 2);
-    rows += BigEndian(2, 1) + BigEndian(4, 4) + BigEndian(0, 2);
-    rows += BigEndian(2, 1) + BigEndian(4, 4) + BigEndian(1, 2);
-    rows += BigEndian(1, 1) + BigEndian(uint64_t(b.Offset(3)), 4) + BigEndian(0, 2);
-    rows += BigEndian(1, 1) + BigEndian(uint64_t(b.Offset(4)), 4) + BigEndian(0, 2);
-    rows += BigEndian(1, 1) + BigEndian(uint64_t(b.Here()), 4) + BigEndian(0, 2);
-    return b.XRefStream(5, "/Size 6 /W [1 4 2] /Root 1 0 R", rows);
+    return SmallWithStreams([](const Bytes& text) { return FlateBomb(2048, ' ', text); });
   }, TExpect::Readable);
 
   add("object stream with /N 2^31-1 and /First past its data", [] {
