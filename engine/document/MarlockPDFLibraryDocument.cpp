@@ -51,10 +51,8 @@ void AdviseHugePages(char* data, size_t size) {
   if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
-bool IsWhite(char c) { return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
 // The whitespace allowed around the stream keywords: no line ends.
 bool IsBlank(char c) { return c == 0 || c == 9 || c == 12 || c == 32; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 bool At(ByteView t, int64_t i, char c) { return i >= 0 && i < int64_t(t.size()) && t[size_t(i)] == c; }
 bool HasAt(ByteView t, int64_t i, ByteView word) {

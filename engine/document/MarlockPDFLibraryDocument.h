@@ -25,6 +25,10 @@ class TPDFDocument;
 class TPDFPageTree;
 class TMarlockPDFLibraryXMP;
 
+// An information entry's value as text: a text string decoded, a stream's data read as
+// text; empty for anything else (or a stream that cannot be decoded).
+Text InfoValueText(TPDFObject* value);
+
 // Object numbers above this (the PDF implementation limit) are not taken into the
 // table: the writer's table has one row per number up to the highest.
 inline constexpr int32_t kObjectNumberMax = 8388607;

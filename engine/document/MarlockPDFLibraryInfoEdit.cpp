@@ -74,8 +74,7 @@ void TPDFDocument::SetInfoField(ByteView key, TextView text) {
   RefreshMetadata();
 }
 
-Text TPDFDocument::GetInfoField(ByteView key) {
-  TPDFObject* value = GetInfo()->Get(key, true);
+Text InfoValueText(TPDFObject* value) {
   if (auto* string = As<TPDFString>(value)) return DecodeTextString(string->GetBytes());
   if (auto* stream = As<TPDFStream>(value)) {
     try {
@@ -86,6 +85,8 @@ Text TPDFDocument::GetInfoField(ByteView key) {
   }
   return {};
 }
+
+Text TPDFDocument::GetInfoField(ByteView key) { return InfoValueText(GetInfo()->Get(key, true)); }
 
 // ---- Metadata stream ----------------------------------------------------------------------
 

@@ -91,6 +91,10 @@ class TKavrel {
   // a freed object's slot is cleared so that its old handle stops resolving.
   // Creates, registers and selects the blank document every instance starts with.
   void CreateInitialDocument();
+  // The file loaded as a new document, or null. `result`: TPDFDocument's load result, or
+  // kFileUnopened when the file is missing or cannot be opened.
+  static constexpr int kFileUnopened = -1;
+  static std::unique_ptr<TPDFDocument> LoadFile(TextView fileName, TextView password, int& result);
   // Keeps a new inspection list of `items` and returns its handle (0 when it cannot be registered).
   int32_t AddInspectionList(const std::vector<Bytes>& items);
 

@@ -29,24 +29,23 @@ void TKavrel::CreateInitialDocument() {
   selected_ = blank;
 }
 
+std::unique_ptr<TPDFDocument> TKavrel::LoadFile(TextView fileName, TextView password, int& result) {
+  result = kFileUnopened;
+  if (!FileExists(fileName)) return nullptr;
+  std::unique_ptr<TKavrelWideFileStream> stream = OpenFileStream(fileName, kFileOpenRead | kFileShareDenyWrite);
+  if (!stream) return nullptr;
+  auto doc = std::make_unique<TPDFDocument>();
+  result = doc->LoadFromStream(*stream, password);
+  if (result != TPDFDocument::kLoaded) return nullptr;
+  return doc;
+}
+
 int32_t TKavrel::LoadDocument(TextView fileName, TextView password) {
   ErrorCode = kErrorNone;
   try {
-    if (!FileExists(fileName)) {
-      ErrorCode = kErrorFile;
-      return 0;
-    }
-    auto doc = std::make_unique<TPDFDocument>();
-    int result;
-    {
-      std::unique_ptr<TKavrelWideFileStream> stream = OpenFileStream(fileName, kFileOpenRead | kFileShareDenyWrite);
-      if (!stream) {
-        ErrorCode = kErrorFile;
-        return 0;
-      }
-      result = doc->LoadFromStream(*stream, password);
-    }
-    if (result != TPDFDocument::kLoaded) {
+    int result = kFileUnopened;
+    std::unique_ptr<TPDFDocument> doc = LoadFile(fileName, password, result);
+    if (!doc) {
       ErrorCode = result == TPDFDocument::kWrongPassword ? kErrorPassword : kErrorFile;
       return 0;
     }

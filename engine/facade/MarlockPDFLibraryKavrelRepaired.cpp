@@ -17,26 +17,13 @@ namespace pagelume {
 
 namespace {
 
-// A dictionary's entry as text, as stored (dates are not completed); empty when absent.
-Text StoredText(TPDFDictionary* dict, ByteView key) {
-  TPDFObject* value = dict ? dict->Get(key, true) : nullptr;
-  if (auto* string = As<TPDFString>(value)) return DecodeTextString(string->GetBytes());
-  if (auto* stream = As<TPDFStream>(value)) {
-    try {
-      return stream->DecodedText();
-    } catch (const EPDFError&) {
-      return {};
-    }
-  }
-  return {};
-}
-
 std::vector<Bytes> RepairedItems(TextView fileName, TextView password, TPDFDocument& doc) {
   std::vector<Bytes> items(kInspectionItemCount);
   // Read without creating what is missing: the document is only looked at.
   auto* info = As<TPDFDictionary>(doc.Trailer->Get("Info", true));
   auto* catalog = As<TPDFDictionary>(doc.Trailer->Get("Root", true));
-  auto text = [&](ByteView key) { return TextToUtf8(StoredText(info, key)); };
+  // As stored: dates are not completed.
+  auto text = [&](ByteView key) { return TextToUtf8(InfoValueText(info ? info->Get(key, true) : nullptr)); };
   items[0] = TextToUtf8(FullPath(fileName));
   items[1] = IntToText(doc.FileSize);
   items[2] = text("Author");
@@ -77,23 +64,13 @@ std::vector<Bytes> RepairedItems(TextView fileName, TextView password, TPDFDocum
 int32_t TKavrel::OpenRepairedInspection(TextView fileName, TextView password) {
   ErrorCode = kErrorNone;
   try {
-    if (!FileExists(fileName)) {
-      ErrorCode = kErrorFile;
-      return 0;
-    }
-    auto doc = std::make_unique<TPDFDocument>();
-    int result = TPDFDocument::kNotPdf;
-    {
-      TKavrelWideFileStream stream(fileName, kFileOpenRead | kFileShareDenyWrite);
-      result = doc->LoadFromStream(stream, password);
-    }
-    if (result == TPDFDocument::kWrongPassword) {
-      ErrorCode = kErrorPassword;
-      return 0;
-    }
-    if (result != TPDFDocument::kLoaded) {
-      // Neither way in makes a PDF of it.
-      ErrorCode = kErrorStructure;
+    int result = kFileUnopened;
+    std::unique_ptr<TPDFDocument> doc = LoadFile(fileName, password, result);
+    if (!doc) {
+      // Otherwise neither way in makes a PDF of it.
+      ErrorCode = result == kFileUnopened              ? kErrorFile
+                  : result == TPDFDocument::kWrongPassword ? kErrorPassword
+                                                           : kErrorStructure;
       return 0;
     }
     std::vector<Bytes> items = RepairedItems(fileName, password, *doc);

@@ -39,15 +39,6 @@ Bytes VersionRun(ByteView bytes) {
 
 bool AcceptedVersion(ByteView v) { return std::count(v.begin(), v.end(), '.') <= 1; }
 
-bool IsWhite(char c) { return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
-bool IsDelimiter(char c) {
-  switch (c) {
-    case '(': case ')': case '<': case '>': case '[': case ']': case '{': case '}': case '/': case '%':
-      return true;
-    default:
-      return false;
-  }
-}
 
 // Where the array value of `key` in the outermost dictionary of `text` begins and ends
 // (0-based, end after its "]"), found by skimming tokens without building objects.

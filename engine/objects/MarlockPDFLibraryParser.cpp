@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "engine/objects/MarlockPDFLibraryStructure.h"
+#include "engine/objects/MarlockPDFLibraryText.h"
 
 namespace pagelume {
 
@@ -26,16 +27,6 @@ constexpr size_t kLinearKeysMax = 16;
 // Abandons the whole parse (see ParseAt).
 struct ParseAbort {};
 
-bool IsWhite(char c) { return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
-bool IsDelimiter(char c) {
-  switch (c) {
-    case '(': case ')': case '<': case '>': case '[': case ']': case '{': case '}': case '/': case '%':
-      return true;
-    default:
-      return false;
-  }
-}
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;

@@ -50,6 +50,20 @@ Bytes TextToWindows1252(TextView text);
 // The current local time as a PDF date, e.g. D:20240131093005+01'00'.
 Text PdfDateNow();
 
+// ---- Character classes ----------------------------------------------------------
+
+// PDF white space: NUL, tab, line feed, form feed, carriage return, space.
+inline bool IsWhite(char c) { return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
+inline bool IsDelimiter(char c) {
+  switch (c) {
+    case '(': case ')': case '<': case '>': case '[': case ']': case '{': case '}': case '/': case '%':
+      return true;
+    default:
+      return false;
+  }
+}
+inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
 // ---- Numbers ------------------------------------------------------------------
 
 // The PDF number writer: round to `decimals` places (ties to even), drop trailing

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "engine/objects/MarlockPDFLibraryText.h"
+
 namespace pagelume {
 
 namespace {
@@ -11,8 +13,6 @@ constexpr size_t kRebuildBlock = 64 * 1024;
 // A window ends 3 bytes after the "o" and starts kRebuildWindowBack bytes before it.
 constexpr size_t kRebuildWindowLength = size_t(kRebuildWindowBack) + 3;
 
-bool IsWhite(unsigned char c) { return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
-bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
 
 // A run of digits as a 32-bit value, -1 when it does not fit.
 int32_t RunValue(ByteView digits) {

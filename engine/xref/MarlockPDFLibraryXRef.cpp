@@ -33,7 +33,6 @@ constexpr int kTrailerAttempts = 5;
 // Forward keyword search.
 constexpr int64_t kSearchBlock = 64 * 1024;
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Negation that cannot overflow.
 int64_t Negated(int64_t v) { return v == INT64_MIN ? INT64_MIN : -v; }
