@@ -23,34 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct CliResult {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string CliPath() {
-  if (const char* p = std::getenv("PAGELUME_CLI")) return p;
-  return std::string(PAGELUME_BINARY_DIR) + "/pagelume-cli";
-}
-
-// Runs the tool with `args` (already quoted); `env` sets variables for it. The caller's
-// PAGELUME_PASSWORD never leaks in.
-CliResult RunCli(const std::string& args, const std::string& env = "") {
-  TempFile errors;
-  std::string command = "env -u PAGELUME_PASSWORD " + env + " " + ShellQuote(CliPath()) + " " + args + " 2>" +
-                        ShellQuote(errors.Path());
-  CliResult r;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return r;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) r.out.append(buffer, n);
-  int rc = pclose(pipe);
-  r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  if (fs::exists(errors.Path())) r.err = ReadWholeFile(errors.Path());
-  return r;
-}
-
 std::string Q(const std::string& s) { return ShellQuote(s); }
 
 // ---- a small JSON reader, enough to check what the tool writes --------------------------

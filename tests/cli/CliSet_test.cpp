@@ -22,34 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct CliResult {
-  int status = -1;
-  std::string out, err;
-};
-
 std::string Q(const std::string& s) { return ShellQuote(s); }
-
-std::string CliPath() {
-  if (const char* p = std::getenv("PAGELUME_CLI")) return p;
-  return std::string(PAGELUME_BINARY_DIR) + "/pagelume-cli";
-}
-
-// Runs the tool with `args` (already quoted), stdout and stderr apart.
-CliResult RunCli(const std::string& args) {
-  TempFile errors;
-  const std::string command =
-      "env -u PAGELUME_PASSWORD " + Q(CliPath()) + " " + args + " 2>" + Q(errors.Path());
-  CliResult r;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return r;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) r.out.append(buffer, n);
-  const int rc = pclose(pipe);
-  r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  if (fs::exists(errors.Path())) r.err = ReadWholeFile(errors.Path());
-  return r;
-}
 
 // The value after "Label:" on pdfinfo's line for it, spaces trimmed.
 std::string PdfinfoValue(const std::string& output, const std::string& label) {

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -290,6 +291,24 @@ CommandResult RunCommand(const std::string& commandLine) {
   int status = ::pclose(pipe);
   if (status != -1 && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   return result;
+}
+
+CliResult RunCli(const std::string& args, const std::string& env) {
+  const char* fromEnv = std::getenv("PAGELUME_CLI");
+  const std::string cli = fromEnv ? fromEnv : std::string(PAGELUME_BINARY_DIR) + "/pagelume-cli";
+  TempFile errors;
+  const std::string command = "env -u PAGELUME_PASSWORD " + env + " " + ShellQuote(cli) + " " + args + " 2>" +
+                              ShellQuote(errors.Path());
+  CliResult r;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return r;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) r.out.append(buffer, n);
+  const int rc = ::pclose(pipe);
+  r.status = rc != -1 && WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  if (std::filesystem::exists(errors.Path())) r.err = ReadWholeFile(errors.Path());
+  return r;
 }
 
 std::string ShellQuote(const std::string& word) {

@@ -90,4 +90,13 @@ std::string ShellQuote(const std::string& word);
 // True when `tool` can be found on the PATH.
 bool HaveTool(const std::string& tool);
 
+struct CliResult {
+  int status = -1;  // the exit status; -1 when the tool could not be run
+  std::string out, err;
+};
+// Runs pagelume-cli (PAGELUME_CLI, else the one of this build) with `args` (already
+// quoted), stdout and stderr apart; `env` sets variables for it. The caller's
+// PAGELUME_PASSWORD never leaks in.
+CliResult RunCli(const std::string& args, const std::string& env = "");
+
 }  // namespace pagelume::test
