@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "engine/facade/MarlockPDFLibraryKavrel.h"
 #include "engine/inspect/MarlockPDFLibrarySmartAccess.h"
 #include "engine/inspect/MarlockPDFLibrarySmartInfo.h"
@@ -16,16 +17,12 @@
 #include "engine/objects/MarlockPDFLibraryText.h"
 
 using namespace pagelume;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Median;
+using bench::Ms;
 
 namespace {
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
 
 }  // namespace
 

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "engine/document/MarlockPDFLibraryDocument.h"
 #include "engine/document/MarlockPDFLibraryPageTree.h"
 #include "engine/objects/MarlockPDFLibraryFileStream.h"
@@ -92,18 +93,10 @@ Measure Best(int runs, const std::function<Measure()>& once) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> files;
-  std::string password;
-  int runs = 3;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--password") == 0 && i + 1 < argc) {
-      password = argv[++i];
-    } else if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) {
-      runs = std::max(1, std::atoi(argv[++i]));
-    } else {
-      files.push_back(argv[i]);
-    }
-  }
+  const bench::FileArguments args = bench::ParseFileArguments(argc, argv, 3);
+  const std::vector<std::string>& files = args.files;
+  const std::string& password = args.password;
+  const int runs = args.runs;
   if (files.empty()) {
     std::fprintf(stderr, "usage: load_bench FILE... [--password PW] [--runs N]\n");
     return 2;

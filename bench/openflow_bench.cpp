@@ -14,39 +14,28 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "engine/facade/MarlockPDFLibraryKavrel.h"
 #include "engine/objects/MarlockPDFLibraryText.h"
 
 using namespace pagelume;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Median;
+using bench::Ms;
 
 namespace {
 
 // The viewer options the window shows, in its order.
 constexpr int32_t kViewerOptions[6] = {1, 2, 3, 6, 4, 5};
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> files;
-  std::string password;
-  int runs = 7;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--password") == 0 && i + 1 < argc) {
-      password = argv[++i];
-    } else if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) {
-      runs = std::max(1, std::atoi(argv[++i]));
-    } else {
-      files.push_back(argv[i]);
-    }
-  }
+  const bench::FileArguments args = bench::ParseFileArguments(argc, argv, 7);
+  const std::vector<std::string>& files = args.files;
+  const std::string& password = args.password;
+  const int runs = args.runs;
   if (files.empty()) {
     std::fprintf(stderr, "usage: openflow_bench FILE... [--password PW] [--runs N]\n");
     return 2;
